@@ -1,0 +1,48 @@
+# The two commands of the README: `make demo` and `make test`. Both set everything up first:
+# a virtual environment with Python 3.13, the Python packages, OpenSSL's headers, the build.
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+# A python3.13 on PATH that really runs (pyenv shims may not), else pyenv's newest 3.13.
+PYTHON313 := $(shell for p in $$(command -v python3.13 2>/dev/null) \
+                 $$(ls -d $$(pyenv root 2>/dev/null || echo $$HOME/.pyenv)/versions/3.13*/bin/python3.13 2>/dev/null | sort -rV); do \
+                 if "$$p" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then echo "$$p"; break; fi; done)
+STANDIN_DIR := build/oqs-standin
+
+.PHONY: all setup build test demo bench clean standin
+
+all: build
+
+$(VENV)/.ready: pyproject.toml
+	@if [ -z "$(PYTHON313)" ]; then echo "Python 3.13 not found (on PATH or under pyenv)"; exit 1; fi
+	@if [ ! -f /usr/include/openssl/evp.h ]; then \
+	  echo "Installing libssl-dev"; \
+	  (apt-get update -qq && apt-get install -y -qq libssl-dev) || { echo "OpenSSL headers (libssl-dev) are required"; exit 1; }; \
+	fi
+	$(PYTHON313) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q "scikit-build-core>=0.10" cmake ninja "pytest>=8" "hypothesis>=6" "cryptography>=42"
+	touch $@
+
+setup: $(VENV)/.ready
+
+build: setup
+	$(PY) -m pip install -q --no-build-isolation --no-deps .
+
+standin: setup
+	cmake -S tests/oqs_standin -B $(STANDIN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(STANDIN_DIR) > /dev/null
+
+test: build
+	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
+	LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH} $(PY) -m pytest tests
+
+demo: build
+	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
+	$(PY) examples/tour.py
+
+bench: build
+	$(PY) bench/run.py
+
+clean:
+	rm -rf build $(VENV)

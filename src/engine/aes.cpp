@@ -1,0 +1,86 @@
+#include "engine/aes.hpp"
+
+#include <climits>
+
+#include "engine/errors.hpp"
+#include "engine/openssl.hpp"
+
+namespace tesmar::aes {
+
+namespace {
+// EVP takes int lengths; feed large inputs in chunks so any size_t length works.
+constexpr std::size_t kChunk = std::size_t{1} << 30;
+
+const EVP_CIPHER* cipher_for(ByteView key) {
+    const EVP_CIPHER* c = ossl::aes_gcm(key.size());
+    if (!c)
+        throw Error(ErrorKind::Value, "Invalid key size (" + std::to_string(key.size() * 8) + ") for AES.");
+    return c;
+}
+
+void init(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* c, ByteView key, ByteView nonce, int enc) {
+    if (nonce.size() < 8 || nonce.size() > 128)
+        throw Error(ErrorKind::Value, "initialization_vector must be between 8 and 128 bytes (64 and 1024 bits).");
+    const OSSL_PARAM* none = nullptr;
+    if (EVP_CipherInit_ex2(ctx, c, nullptr, nullptr, enc, none) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) != 1 ||
+        EVP_CipherInit_ex2(ctx, nullptr, key.data(), nonce.data(), enc, none) != 1)
+        ossl::fail(ErrorKind::Value, "", "cipher initialisation failed");
+}
+
+void update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
+    std::size_t done = 0;
+    while (done < in.size()) {
+        const std::size_t n = std::min(kChunk, in.size() - done);
+        int outl = 0;
+        if (EVP_CipherUpdate(ctx, out + done, &outl, in.data() + done, static_cast<int>(n)) != 1)
+            ossl::fail(ErrorKind::Value, "", "cipher update failed");
+        done += n;
+    }
+}
+}  // namespace
+
+void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out, MutableBytes tag) {
+    const EVP_CIPHER* c = cipher_for(key);
+    auto ctx = ossl::new_cipher_ctx();
+    init(ctx.get(), c, key, nonce, 1);
+    update(ctx.get(), plaintext, out.data());
+    int outl = 0;
+    if (EVP_EncryptFinal_ex(ctx.get(), out.data() + plaintext.size(), &outl) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(tag.size()), tag.data()) != 1)
+        ossl::fail(ErrorKind::Value, "", "encryption failed");
+}
+
+bool gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView tag, MutableBytes out) {
+    const EVP_CIPHER* c = cipher_for(key);
+    auto ctx = ossl::new_cipher_ctx();
+    if (tag.size() < GCM_TAG_SIZE) throw Error(ErrorKind::Value, "Authentication tag must be 16 bytes or longer.");
+    if (tag.size() > GCM_TAG_SIZE) throw Error(ErrorKind::Value, "Authentication tag cannot be more than 16 bytes.");
+    init(ctx.get(), c, key, nonce, 0);
+    update(ctx.get(), ciphertext, out.data());
+    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(tag.size()),
+                            const_cast<std::uint8_t*>(tag.data())) != 1)
+        ossl::fail(ErrorKind::Value, "", "invalid tag length");
+    int outl = 0;
+    if (EVP_DecryptFinal_ex(ctx.get(), out.data() + ciphertext.size(), &outl) != 1) {
+        ossl::last_error("");  // drain the queue: an authentication failure is an answer, not an error
+        if (!out.empty()) OPENSSL_cleanse(out.data(), out.size());
+        return false;
+    }
+    return true;
+}
+
+void envelope_seal(ByteView key32, ByteView data, MutableBytes out) {
+    ossl::os_random(out.first(GCM_NONCE_SIZE));
+    gcm_seal(key32, out.first(GCM_NONCE_SIZE), data, out.subspan(GCM_NONCE_SIZE, data.size()),
+             out.last(GCM_TAG_SIZE));
+}
+
+bool envelope_open(ByteView key32, ByteView blob, MutableBytes out) {
+    const ByteView nonce = blob.first(GCM_NONCE_SIZE);
+    const ByteView ct = blob.subspan(GCM_NONCE_SIZE, blob.size() - ENVELOPE_OVERHEAD);
+    const ByteView tag = blob.last(GCM_TAG_SIZE);
+    return gcm_open(key32, nonce, ct, tag, out);
+}
+
+}  // namespace tesmar::aes

@@ -1,0 +1,116 @@
+#include "python/errors.hpp"
+
+namespace tesmar::py {
+
+namespace {
+
+const char* tesmar_class_name(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::Tesmar: return "TesmarError";
+        case ErrorKind::InvalidInput: return "InvalidInputError";
+        case ErrorKind::Encryption: return "EncryptionError";
+        case ErrorKind::Decryption: return "DecryptionError";
+        case ErrorKind::Signature: return "SignatureError";
+        case ErrorKind::QuantumOperation: return "QuantumOperationError";
+        default: return nullptr;
+    }
+}
+
+// The authentication failure recorded as cause of failed AEAD decryptions. It has no message,
+// like the tag errors of other AEAD libraries, and it is not part of the public API.
+PyObject* invalid_tag_class() {
+    static PyObject* cls = PyErr_NewExceptionWithDoc(
+        "tesmar._internal.InvalidTag", "The authentication tag did not verify.", nullptr, nullptr);
+    return cls;
+}
+
+}  // namespace
+
+PyObject* error_class(ErrorKind kind) {
+    if (const char* name = tesmar_class_name(kind)) {
+        PyObject* mod = PyImport_ImportModule("tesmar.errors");
+        if (!mod) return nullptr;
+        PyObject* cls = PyObject_GetAttrString(mod, name);
+        Py_DECREF(mod);
+        Py_XDECREF(cls);  // the module keeps the class alive
+        return cls;
+    }
+    switch (kind) {
+        case ErrorKind::Type: return PyExc_TypeError;
+        case ErrorKind::Key: return PyExc_KeyError;
+        case ErrorKind::Overflow: return PyExc_OverflowError;
+        case ErrorKind::OS: return PyExc_OSError;
+        case ErrorKind::Import: return PyExc_ImportError;
+        case ErrorKind::Memory: return PyExc_MemoryError;
+        default: return PyExc_ValueError;
+    }
+}
+
+PyObject* raise_with_cause(ErrorKind kind, const std::string& message, PyObject* cause) {
+    PyObject* cls = error_class(kind);
+    if (!cls) {
+        Py_XDECREF(cause);
+        return nullptr;
+    }
+    PyObject* exc = PyObject_CallFunction(cls, "s#", message.data(), static_cast<Py_ssize_t>(message.size()));
+    if (!exc) {
+        Py_XDECREF(cause);
+        return nullptr;
+    }
+    if (cause) PyException_SetCause(exc, cause);  // steals; also suppresses the context
+    PyErr_SetRaisedException(exc);
+    return nullptr;
+}
+
+PyObject* raise(ErrorKind kind, const std::string& message) { return raise_with_cause(kind, message, nullptr); }
+
+PyObject* raise_from_current(ErrorKind kind, const std::string& prefix) {
+    PyObject* cause = PyErr_GetRaisedException();
+    PyObject* text = cause ? PyObject_Str(cause) : nullptr;
+    if (!text) {
+        Py_XDECREF(cause);
+        return nullptr;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &n);
+    std::string message = prefix;
+    if (utf8) message.append(utf8, static_cast<std::size_t>(n));
+    Py_DECREF(text);
+    if (!utf8) {
+        Py_XDECREF(cause);
+        return nullptr;
+    }
+    return raise_with_cause(kind, message, cause);
+}
+
+PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message) {
+    return raise_with_cause(kind, message, PyErr_GetRaisedException());
+}
+
+PyObject* make_cause(const Cause& cause) {
+    PyObject* cls = cause.invalid_tag ? invalid_tag_class() : error_class(cause.kind);
+    if (!cls) return nullptr;
+    if (cause.invalid_tag) return PyObject_CallNoArgs(cls);
+    return PyObject_CallFunction(cls, "s#", cause.message.data(), static_cast<Py_ssize_t>(cause.message.size()));
+}
+
+void set_error(const Error& e) {
+    PyObject* cause = nullptr;
+    if (e.cause()) {
+        cause = make_cause(*e.cause());
+        if (!cause) return;
+    }
+    raise_with_cause(e.kind(), e.what(), cause);
+}
+
+bool current_is(ErrorKind kind) {
+    PyObject* exc = PyErr_GetRaisedException();
+    if (!exc) return false;
+    PyObject* cls = error_class(kind);
+    const bool match = cls && PyErr_GivenExceptionMatches(exc, cls);
+    PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+    return match;
+}
+
+}  // namespace tesmar::py

@@ -1,0 +1,367 @@
+#include "python/function.hpp"
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace tesmar::py {
+
+namespace {
+
+constexpr std::size_t kMaxParams = 16;
+
+struct NativeFunction {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const FunctionSpec* spec;
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* module;
+    PyObject* doc;
+    PyObject* param_names;  // tuple of interned str
+    PyObject* defaults;     // tuple of trailing defaults, or nullptr
+    PyObject* signature;    // built on first use
+    PyObject* annotations;  // built on first use
+    PyObject* dict;
+};
+
+std::deque<FunctionSpec>& function_registry() {
+    static std::deque<FunctionSpec> r;
+    return r;
+}
+
+std::deque<ObjectSpec>& object_registry() {
+    static std::deque<ObjectSpec> r;
+    return r;
+}
+
+PyTypeObject NativeFunctionType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+
+// Quoted parameter names joined as CPython does: 'a', 'a' and 'b', 'a', 'b', and 'c'.
+std::string join_names(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += names.size() > 2 ? ", " : " ";
+        if (i > 0 && i + 1 == names.size()) out += "and ";
+        out += "'" + names[i] + "'";
+    }
+    return out;
+}
+
+std::size_t first_default(const NativeFunction* f) {
+    const std::size_t np = f->spec->params.size();
+    return f->defaults ? np - static_cast<std::size_t>(PyTuple_GET_SIZE(f->defaults)) : np;
+}
+
+PyObject* too_many_positional(const NativeFunction* f, std::size_t given) {
+    const std::size_t np = f->spec->params.size();
+    const std::size_t lo = first_default(f);
+    std::string takes = lo == np ? std::to_string(np) : "from " + std::to_string(lo) + " to " + std::to_string(np);
+    PyErr_Format(PyExc_TypeError, "%U() takes %s positional argument%s but %zu %s given", f->qualname,
+                 takes.c_str(), np == 1 && lo == np ? "" : "s", given, given == 1 ? "was" : "were");
+    return nullptr;
+}
+
+PyObject* call(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    const auto& params = f->spec->params;
+    const std::size_t np = params.size();
+    const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+    if (nkw == 0 && nargs == np) return f->spec->impl(args);
+    if (nargs > np) return too_many_positional(f, nargs);
+
+    PyObject* bound[kMaxParams] = {};
+    for (std::size_t i = 0; i < nargs; ++i) bound[i] = args[i];
+    for (std::size_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        std::size_t idx = np;
+        for (std::size_t i = 0; i < np; ++i) {
+            PyObject* pname = PyTuple_GET_ITEM(f->param_names, i);
+            if (pname == key || PyUnicode_Compare(pname, key) == 0) {
+                idx = i;
+                break;
+            }
+        }
+        if (idx == np) {
+            PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", f->qualname, key);
+            return nullptr;
+        }
+        if (bound[idx]) {
+            PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%U'", f->qualname, key);
+            return nullptr;
+        }
+        bound[idx] = args[nargs + k];
+    }
+    const std::size_t lo = first_default(f);
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < np; ++i) {
+        if (bound[i]) continue;
+        if (i >= lo) {
+            bound[i] = PyTuple_GET_ITEM(f->defaults, i - lo);
+        } else {
+            missing.emplace_back(params[i].name);
+        }
+    }
+    if (!missing.empty()) {
+        PyErr_Format(PyExc_TypeError, "%U() missing %zu required positional argument%s: %s", f->qualname,
+                     missing.size(), missing.size() == 1 ? "" : "s", join_names(missing).c_str());
+        return nullptr;
+    }
+    return f->spec->impl(bound);
+}
+
+PyObject* annotation_text(const char* text) {
+    if (!text) return nullptr;
+    return PyUnicode_FromString(text);
+}
+
+PyObject* get_annotations(PyObject* self, void*) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    if (!f->annotations) {
+        PyObject* d = PyDict_New();
+        if (!d) return nullptr;
+        auto add = [&](const char* key, const char* text) {
+            if (!text) return 0;
+            PyObject* v = annotation_text(text);
+            int rc = v ? PyDict_SetItemString(d, key, v) : -1;
+            Py_XDECREF(v);
+            return rc;
+        };
+        for (const Param& p : f->spec->params) {
+            if (add(p.name, p.annotation) < 0) {
+                Py_DECREF(d);
+                return nullptr;
+            }
+        }
+        if (add("return", f->spec->returns) < 0) {
+            Py_DECREF(d);
+            return nullptr;
+        }
+        f->annotations = d;
+    }
+    return Py_NewRef(f->annotations);
+}
+
+PyObject* get_signature(PyObject* self, void*) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    if (f->signature) return Py_NewRef(f->signature);
+    PyObject* inspect = PyImport_ImportModule("inspect");
+    if (!inspect) return nullptr;
+    PyObject* result = nullptr;
+    PyObject* parameter_cls = PyObject_GetAttrString(inspect, "Parameter");
+    PyObject* signature_cls = PyObject_GetAttrString(inspect, "Signature");
+    PyObject* kind = parameter_cls ? PyObject_GetAttrString(parameter_cls, "POSITIONAL_OR_KEYWORD") : nullptr;
+    PyObject* empty = signature_cls ? PyObject_GetAttrString(signature_cls, "empty") : nullptr;
+    PyObject* list = PyList_New(0);
+    const std::size_t lo = first_default(f);
+    bool ok = kind && empty && list;
+    for (std::size_t i = 0; ok && i < f->spec->params.size(); ++i) {
+        const Param& p = f->spec->params[i];
+        PyObject* ann = p.annotation ? PyUnicode_FromString(p.annotation) : Py_NewRef(empty);
+        PyObject* def = i >= lo ? Py_NewRef(PyTuple_GET_ITEM(f->defaults, i - lo)) : Py_NewRef(empty);
+        PyObject* kw = Py_BuildValue("{s:N,s:N}", "default", def, "annotation", ann);
+        PyObject* posargs = Py_BuildValue("(sO)", p.name, kind);
+        PyObject* param = kw && posargs ? PyObject_Call(parameter_cls, posargs, kw) : nullptr;
+        Py_XDECREF(kw);
+        Py_XDECREF(posargs);
+        ok = param && PyList_Append(list, param) == 0;
+        Py_XDECREF(param);
+    }
+    if (ok) {
+        PyObject* ret = f->spec->returns ? PyUnicode_FromString(f->spec->returns) : Py_NewRef(empty);
+        PyObject* posargs = Py_BuildValue("(O)", list);
+        PyObject* kw = Py_BuildValue("{s:N}", "return_annotation", ret);
+        result = posargs && kw ? PyObject_Call(signature_cls, posargs, kw) : nullptr;
+        Py_XDECREF(posargs);
+        Py_XDECREF(kw);
+    }
+    Py_XDECREF(list);
+    Py_XDECREF(empty);
+    Py_XDECREF(kind);
+    Py_XDECREF(signature_cls);
+    Py_XDECREF(parameter_cls);
+    Py_DECREF(inspect);
+    if (result) f->signature = Py_NewRef(result);
+    return result;
+}
+
+PyObject* get_defaults(PyObject* self, void*) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    return Py_NewRef(f->defaults ? f->defaults : Py_None);
+}
+
+PyObject* get_kwdefaults(PyObject*, void*) { Py_RETURN_NONE; }
+
+PyObject* reduce(PyObject* self, PyObject*) {
+    // Pickled by reference, like a Python function: module + qualname.
+    return Py_NewRef(reinterpret_cast<NativeFunction*>(self)->qualname);
+}
+
+PyObject* repr(PyObject* self) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    return PyUnicode_FromFormat("<native function %U.%U>", f->module, f->qualname);
+}
+
+// Like a static method: reading it through a class or an instance gives the function itself.
+// This also makes pydoc and inspect list it among a module's routines.
+PyObject* descr_get(PyObject* self, PyObject*, PyObject*) { return Py_NewRef(self); }
+
+int traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->defaults);
+    Py_VISIT(f->signature);
+    Py_VISIT(f->annotations);
+    Py_VISIT(f->dict);
+    return 0;
+}
+
+int clear(PyObject* self) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    Py_CLEAR(f->defaults);
+    Py_CLEAR(f->signature);
+    Py_CLEAR(f->annotations);
+    Py_CLEAR(f->dict);
+    return 0;
+}
+
+void dealloc(PyObject* self) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->param_names);
+    PyObject_GC_Del(self);
+}
+
+PyMemberDef members[] = {
+    {"__name__", Py_T_OBJECT_EX, offsetof(NativeFunction, name), Py_READONLY, nullptr},
+    {"__qualname__", Py_T_OBJECT_EX, offsetof(NativeFunction, qualname), Py_READONLY, nullptr},
+    {"__module__", Py_T_OBJECT_EX, offsetof(NativeFunction, module), Py_READONLY, nullptr},
+    {"__doc__", Py_T_OBJECT_EX, offsetof(NativeFunction, doc), Py_READONLY, nullptr},
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(NativeFunction, vectorcall), Py_READONLY, nullptr},
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(NativeFunction, dict), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"__signature__", get_signature, nullptr, nullptr, nullptr},
+    {"__annotations__", get_annotations, nullptr, nullptr, nullptr},
+    {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
+    {"__kwdefaults__", get_kwdefaults, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef methods[] = {
+    {"__reduce__", reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+int init_function_type() {
+    if (NativeFunctionType.tp_flags & Py_TPFLAGS_READY) return 0;
+    NativeFunctionType.tp_name = "tesmar.native_function";
+    NativeFunctionType.tp_basicsize = sizeof(NativeFunction);
+    NativeFunctionType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
+    NativeFunctionType.tp_doc = "A function of tesmar implemented in C++.";
+    NativeFunctionType.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
+    NativeFunctionType.tp_call = PyVectorcall_Call;
+    NativeFunctionType.tp_dictoffset = offsetof(NativeFunction, dict);
+    NativeFunctionType.tp_dealloc = dealloc;
+    NativeFunctionType.tp_traverse = traverse;
+    NativeFunctionType.tp_clear = clear;
+    NativeFunctionType.tp_repr = repr;
+    NativeFunctionType.tp_members = members;
+    NativeFunctionType.tp_getset = getset;
+    NativeFunctionType.tp_methods = methods;
+    NativeFunctionType.tp_descr_get = descr_get;
+    return PyType_Ready(&NativeFunctionType);
+}
+
+PyObject* make_function(const FunctionSpec& spec, PyObject* globals) {
+    if (spec.params.size() > kMaxParams) {
+        PyErr_SetString(PyExc_SystemError, "too many parameters for a native function");
+        return nullptr;
+    }
+    auto* f = PyObject_GC_New(NativeFunction, &NativeFunctionType);
+    if (!f) return nullptr;
+    f->vectorcall = call;
+    f->spec = &spec;
+    f->name = PyUnicode_InternFromString(spec.name);
+    f->qualname = Py_XNewRef(f->name);
+    f->module = PyUnicode_FromString(spec.module);
+    f->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
+    f->param_names = PyTuple_New(static_cast<Py_ssize_t>(spec.params.size()));
+    f->defaults = nullptr;
+    f->signature = nullptr;
+    f->annotations = nullptr;
+    f->dict = nullptr;
+    PyObject_GC_Track(f);
+    PyObject* self = reinterpret_cast<PyObject*>(f);
+    if (!f->name || !f->module || !f->doc || !f->param_names) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    std::vector<PyObject*> defaults;
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < spec.params.size(); ++i) {
+        PyObject* pname = PyUnicode_InternFromString(spec.params[i].name);
+        ok = pname != nullptr;
+        if (ok) PyTuple_SET_ITEM(f->param_names, i, pname);
+        if (ok && spec.params[i].default_expr) {
+            PyObject* v = PyRun_String(spec.params[i].default_expr, Py_eval_input, globals, globals);
+            ok = v != nullptr;
+            if (ok) defaults.push_back(v);
+        } else if (ok && !defaults.empty()) {
+            PyErr_Format(PyExc_SystemError, "%s: parameter without default after one with", spec.name);
+            ok = false;
+        }
+    }
+    if (ok && !defaults.empty()) {
+        f->defaults = PyTuple_New(static_cast<Py_ssize_t>(defaults.size()));
+        ok = f->defaults != nullptr;
+        for (std::size_t i = 0; ok && i < defaults.size(); ++i) {
+            PyTuple_SET_ITEM(f->defaults, i, defaults[i]);
+            defaults[i] = nullptr;
+        }
+    }
+    for (PyObject* d : defaults) Py_XDECREF(d);
+    if (!ok) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return self;
+}
+
+Register::Register(std::initializer_list<FunctionSpec> functions) {
+    for (const auto& s : functions) function_registry().push_back(s);
+}
+
+Register::Register(std::initializer_list<ObjectSpec> objects) {
+    for (const auto& s : objects) object_registry().push_back(s);
+}
+
+int install_natives(PyObject* module) {
+    const char* name = PyModule_GetName(module);
+    if (!name) return -1;
+    PyObject* globals = PyModule_GetDict(module);  // borrowed
+    for (const FunctionSpec& spec : function_registry()) {
+        if (std::string_view(spec.module) != name) continue;
+        PyObject* fn = make_function(spec, globals);
+        if (!fn || PyModule_Add(module, spec.name, fn) < 0) return -1;
+    }
+    for (const ObjectSpec& spec : object_registry()) {
+        if (std::string_view(spec.module) != name) continue;
+        PyObject* obj = spec.make();
+        if (!obj || PyModule_Add(module, spec.name, obj) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace tesmar::py

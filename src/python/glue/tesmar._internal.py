@@ -1,0 +1,1 @@
+"""Internal helpers shared by the families (not part of the public API)."""

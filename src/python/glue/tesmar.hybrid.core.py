@@ -1,0 +1,1 @@
+"""The hybrid family's plain functions."""

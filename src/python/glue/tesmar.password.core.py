@@ -1,0 +1,1 @@
+"""The password family's plain functions."""

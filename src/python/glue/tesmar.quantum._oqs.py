@@ -1,0 +1,1 @@
+"""Adapter to the liboqs post-quantum backend, loaded on first use."""

@@ -1,0 +1,1 @@
+"""The quantum family's plain functions."""

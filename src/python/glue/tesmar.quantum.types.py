@@ -1,0 +1,1 @@
+"""Enumerations of the post-quantum family."""

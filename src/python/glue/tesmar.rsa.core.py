@@ -1,0 +1,1 @@
+"""The rsa family's plain functions."""

@@ -1,0 +1,45 @@
+"""Every tesmar operation as a plain blocking call, grouped by family.
+
+Each method is the core function itself (a static method), so arguments, defaults, results and
+errors are exactly the core function's: ``tesmar.sync.aes.encrypt`` is
+``tesmar.aes.core.encrypt_str``.
+"""
+from tesmar.aes import core as _aes_core
+from tesmar.hybrid import core as _hybrid_core
+from tesmar.password import core as _pw_core
+from tesmar.quantum import core as _q_core
+from tesmar.rsa import core as _rsa_core
+
+
+class _AES:
+    """AES-256-GCM envelopes under a key text."""
+
+    encrypt = staticmethod(_aes_core.encrypt_str)
+    decrypt = staticmethod(_aes_core.decrypt_str)
+    encrypt_bytes = staticmethod(_aes_core.encrypt_bytes)
+    decrypt_bytes = staticmethod(_aes_core.decrypt_bytes)
+
+
+class _RSA:
+    """RSA-4096 keys, OAEP encryption and PSS signatures."""
+
+
+class _Hybrid:
+    """RSA-wrapped AES-GCM envelopes."""
+
+
+class _Password:
+    """PBKDF2-HMAC-SHA-512 password-hash records."""
+
+
+class _Quantum:
+    """Post-quantum encryption schemes and signatures."""
+
+
+aes = _AES()
+rsa = _RSA()
+hybrid = _Hybrid()
+password = _Password()
+quantum = _Quantum()
+
+__all__ = ["aes", "rsa", "hybrid", "password", "quantum"]

@@ -1,0 +1,2 @@
+"""The package version."""
+__version__ = "1.0.10"
