@@ -1,0 +1,27 @@
+"""Runs every benchmark of bench/ in one process and prints tesmar against the alternatives.
+
+Usage: python bench/run.py [family ...]   (families: the bench_<family>.py files present)
+"""
+import importlib.util
+import pathlib
+import sys
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def main(argv):
+    wanted = set(argv)
+    for path in sorted(HERE.glob("bench_*.py")):
+        family = path.stem.removeprefix("bench_")
+        if wanted and family not in wanted:
+            continue
+        spec = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        print(f"== {family}")
+        module.main()
+        print()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
