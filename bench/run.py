@@ -3,10 +3,12 @@
 Usage: python bench/run.py [family ...]   (families: the bench_<family>.py files present)
 """
 import importlib.util
+import os
 import pathlib
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
 
 
 def main(argv):

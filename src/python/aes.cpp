@@ -19,7 +19,7 @@ PyObject* seal(ByteView data, std::string_view key_text) {
     OutBytes out(data.size() + aes::ENVELOPE_OVERHEAD);
     if (!out.ok()) return nullptr;
     PyObject* result = guarded([&]() -> PyObject* {
-        NoGil nogil;
+        NoGilFor nogil(data.size());
         const SecureBytes key = keys::convert_key(key_text);
         try {
             aes::envelope_seal(key, data, out.span());
@@ -49,7 +49,7 @@ PyObject* open(ByteView blob, std::string_view key_text) {
     if (!out.ok()) return nullptr;
     bool authentic = false;
     PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+        NoGilFor nogil(blob.size());
         const SecureBytes key = keys::convert_key(key_text);
         authentic = aes::envelope_open(key, blob, out.span());
         return Py_None;

@@ -57,6 +57,23 @@ private:
     PyThreadState* state_;
 };
 
+// Releases the GIL only for work big enough to pay for the switch. Below this size the work takes
+// about as long as releasing and re-taking the GIL (hashlib draws the line at the same place).
+inline constexpr std::size_t kGilReleaseMin = 2048;
+
+class NoGilFor {
+public:
+    explicit NoGilFor(std::size_t work_bytes) : state_(work_bytes >= kGilReleaseMin ? PyEval_SaveThread() : nullptr) {}
+    ~NoGilFor() {
+        if (state_) PyEval_RestoreThread(state_);
+    }
+    NoGilFor(const NoGilFor&) = delete;
+    NoGilFor& operator=(const NoGilFor&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
 // A new bytes object of `n` bytes to be written in place (no copy of the result).
 class OutBytes {
 public:
