@@ -28,7 +28,11 @@ PyObject* invalid_tag_class() {
 
 PyObject* error_class(ErrorKind kind) {
     if (const char* name = tesmar_class_name(kind)) {
-        PyObject* mod = PyImport_ImportModule("tesmar.errors");
+        PyObject* name_obj = PyUnicode_FromString("tesmar.errors");
+        if (!name_obj) return nullptr;
+        PyObject* mod = PyImport_GetModule(name_obj);  // already loaded: tesmar imports it first
+        Py_DECREF(name_obj);
+        if (!mod && !PyErr_Occurred()) mod = PyImport_ImportModule("tesmar.errors");
         if (!mod) return nullptr;
         PyObject* cls = PyObject_GetAttrString(mod, name);
         Py_DECREF(mod);
