@@ -31,6 +31,10 @@ class _Hybrid:
 class _Password:
     """PBKDF2-HMAC-SHA-512 password-hash records."""
 
+    hash = staticmethod(_pw_core.hash_password)
+    verify = staticmethod(_pw_core.verify_password)
+    needs_rehash = staticmethod(_pw_core.needs_rehash)
+
 
 class _Quantum:
     """Post-quantum encryption schemes and signatures."""
