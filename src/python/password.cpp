@@ -357,10 +357,7 @@ const Register functions{
                  "str",
                  "Hash a password into a new record: one line of canonical JSON.\n\n"
                  "The record holds a fresh 32-byte salt and 64 bytes of PBKDF2-HMAC-SHA-512 (both as\n"
-                 "Base64), the parameters and the creation time, for example\n"
-                 "{\"algorithm\":\"pbkdf2\",\"createdUtc\":\"2026-12-07T11:33:16Z\",\"hash\":\"...\",\n"
-                 "\"parameters\":{\"hashAlgorithm\":\"SHA512\",\"iterations\":210000,\"outputLength\":64,\n"
-                 "\"saltLength\":32},\"salt\":\"...\",\"version\":2}.\n"
+                 "Base64), the parameters with the iteration count as given, and the creation time.\n"
                  "Raises InvalidInputError for an empty password, ValueError for an iteration count\n"
                  "outside 1..2**32-1, UnicodeEncodeError for a password with lone surrogates."},
     FunctionSpec{kModule, "verify_password", verify_password, {{"password", "str"}, {"hash_json", "str"}}, "bool",
@@ -368,7 +365,7 @@ const Register functions{
                  "The record's own salt, iteration count, output length and hash name (SHA-512 when\n"
                  "absent) are used. False for an empty password and for any record that is not JSON,\n"
                  "lacks a field, holds bad Base64 or unusable numbers, or names an unknown hash.\n"
-                 "Raises only for a record that is not text."},
+                 "Raises only for arguments of the wrong kind, such as a record that is not text."},
     FunctionSpec{kModule, "needs_rehash", needs_rehash, {{"hash_json", "str"}}, "bool",
                  "Whether a record should be replaced by a new hash.\n\n"
                  "True when the record is unreadable or its iteration count is missing, not a number,\n"
