@@ -9,6 +9,11 @@ inline constexpr std::size_t GCM_TAG_SIZE = 16;
 inline constexpr std::size_t ENVELOPE_OVERHEAD = GCM_NONCE_SIZE + GCM_TAG_SIZE;
 inline constexpr std::size_t MIN_ENVELOPE = ENVELOPE_OVERHEAD + 1;
 
+// The one failure of opening an envelope, whatever went wrong (no cause is recorded).
+inline constexpr const char* ENVELOPE_FAILURE =
+    "AES decryption failed: data is not valid AES-GCM (legacy AES-CBC+HMAC not yet supported, or wrong "
+    "key/tampered data).";
+
 // GCM with no associated data. `out` must be plaintext.size() bytes; `tag` 16 bytes.
 // Throws Error(Value) on a primitive failure (the caller words it). Key: 16, 24 or 32 bytes.
 void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out, MutableBytes tag);

@@ -2,7 +2,8 @@
 // Shared by the RSA family, the hybrid envelope and the RSA+FrodoKEM post-quantum scheme.
 //
 // Loaders and primitives throw Error(ErrorKind::Value, <reason>) on failure; callers add their
-// own prefix and package error class (the reason becomes the recorded cause).
+// own prefix and package error class (the reason becomes the recorded cause). The functions
+// further down ("family operations") do that wrapping for the RSA family and the hybrid envelope.
 #pragma once
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@ namespace tesmar::rsa {
 inline constexpr int KEY_SIZE = 4096;
 inline constexpr unsigned PUBLIC_EXPONENT = 65537;
 inline constexpr std::size_t MAX_OAEP_PLAINTEXT = 446;
+inline constexpr std::size_t PSS_SALT_LENGTH = 32;  // the SHA-256 digest length
 
 ossl::PKey generate(int bits = KEY_SIZE);
 
@@ -28,8 +30,37 @@ ossl::PKey load_private_pem(std::string_view pem);   // PKCS#8 or PKCS#1, unencr
 ossl::PKey load_public_der_spki(ByteView der);
 ossl::PKey load_private_der(ByteView der);           // unencrypted PKCS#8 or PKCS#1
 
+// Loaders accept any key type the library reads; the operations below refuse non-RSA keys.
+bool is_rsa(EVP_PKEY* key);
+const char* type_name(EVP_PKEY* key);  // "RSA", "EC", "ED25519", ...
+
 // OAEP with MGF1-SHA-256, SHA-256 and an empty label.
 Bytes oaep_encrypt(EVP_PKEY* key, ByteView data);
 SecureBytes oaep_decrypt(EVP_PKEY* key, ByteView block);
+
+// PSS over the SHA-256 digest of `data`, MGF1-SHA-256, salt of exactly 32 bytes.
+Bytes pss_sign(EVP_PKEY* key, ByteView data);
+// False when the signature does not match (wrong length, other data, other salt length...).
+// Throws Error(Type) when the key is not an RSA key: that is a caller error, not a mismatch.
+bool pss_verify(EVP_PKEY* key, ByteView data, ByteView signature);
+
+// ---- Family operations: the errors the RSA family and the hybrid envelope report.
+
+inline constexpr const char* PUBLIC_PEM_PREFIX = "Invalid RSA public key PEM: ";
+inline constexpr const char* PRIVATE_PEM_PREFIX = "Invalid RSA private key PEM: ";
+inline constexpr const char* ENCRYPT_PREFIX = "RSA encryption failed: ";
+inline constexpr const char* DECRYPT_PREFIX = "RSA decryption failed: ";
+inline constexpr const char* SIGN_PREFIX = "RSA signing failed: ";
+
+// Key text (ASCII) to key; InvalidInput with the loader's prefix, the reason as cause.
+ossl::PKey public_key_from_text(std::string_view pem);
+ossl::PKey private_key_from_text(std::string_view pem);
+
+// "Data too large for a direct RSA-OAEP block (n > 446 bytes)" as InvalidInput, when n > 446.
+void check_oaep_size(std::uint64_t n);
+
+Bytes encrypt_block(EVP_PKEY* key, ByteView data);       // Encryption "RSA encryption failed: "
+SecureBytes decrypt_block(EVP_PKEY* key, ByteView blob);  // Decryption "RSA decryption failed: "
+Bytes sign(EVP_PKEY* key, ByteView data);                 // Signature "RSA signing failed: "
 
 }  // namespace tesmar::rsa

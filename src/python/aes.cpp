@@ -10,9 +10,7 @@ namespace tesmar::py {
 namespace {
 
 constexpr const char* kModule = "tesmar.aes.core";
-constexpr const char* kEnvelopeFailure =
-    "AES decryption failed: data is not valid AES-GCM (legacy AES-CBC+HMAC not yet supported, or wrong "
-    "key/tampered data).";
+constexpr const char* kEnvelopeFailure = aes::ENVELOPE_FAILURE;
 
 // Seals `data` into a new bytes object; the GIL is released for the whole computation.
 PyObject* seal(ByteView data, std::string_view key_text) {

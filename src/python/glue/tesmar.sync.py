@@ -23,9 +23,24 @@ class _AES:
 class _RSA:
     """RSA-4096 keys, OAEP encryption and PSS signatures."""
 
+    new_key_pair = staticmethod(_rsa_core.new_key_pair)
+    encrypt = staticmethod(_rsa_core.encrypt_str)
+    decrypt = staticmethod(_rsa_core.decrypt_str)
+    encrypt_bytes = staticmethod(_rsa_core.encrypt_bytes)
+    decrypt_bytes = staticmethod(_rsa_core.decrypt_bytes)
+    sign = staticmethod(_rsa_core.sign_str)
+    verify = staticmethod(_rsa_core.verify_str)
+    sign_bytes = staticmethod(_rsa_core.sign_bytes)
+    verify_bytes = staticmethod(_rsa_core.verify_bytes)
+
 
 class _Hybrid:
     """RSA-wrapped AES-GCM envelopes."""
+
+    encrypt = staticmethod(_hybrid_core.encrypt_str)
+    decrypt = staticmethod(_hybrid_core.decrypt_str)
+    encrypt_bytes = staticmethod(_hybrid_core.encrypt_bytes)
+    decrypt_bytes = staticmethod(_hybrid_core.decrypt_auto)
 
 
 class _Password:

@@ -1,0 +1,531 @@
+#include "engine/rsa.hpp"
+
+#include <climits>
+#include <cstring>
+#include <optional>
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/decoder.h>
+#include <openssl/err.h>
+#include <openssl/param_build.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+namespace tesmar::rsa {
+
+namespace {
+
+using ossl::Deleter;
+using Bn = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
+using ParamBld = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
+using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
+using DecoderCtx = std::unique_ptr<OSSL_DECODER_CTX, Deleter<OSSL_DECODER_CTX_free>>;
+
+[[noreturn]] void primitive_failure(const char* fallback) {
+    throw Error(ErrorKind::Value, ossl::last_error(fallback));
+}
+
+// ---- DER: a strict reader for the few shapes that RSA keys nearly always have.
+//
+// OpenSSL 3.0 decodes keys through its generic decoder chain, which costs more than the RSA
+// public-key operation itself. The common encodings (SubjectPublicKeyInfo, PKCS#1, unencrypted
+// PKCS#8 of rsaEncryption) are read here and handed over as components; anything this reader
+// does not recognise exactly goes to the library's decoders, which stay the judge of what loads.
+
+class Der {
+public:
+    explicit Der(ByteView in) : in_(in) {}
+
+    // The contents of the next element when it has tag `tag` and a minimal definite length.
+    bool next(std::uint8_t tag, ByteView& contents) {
+        const std::uint64_t size = in_.size();
+        std::uint64_t p = pos_;
+        if (size - p < 2 || in_[p] != tag) return false;
+        ++p;
+        std::uint64_t len = in_[p++];
+        if (len & 0x80) {
+            const std::uint64_t k = len & 0x7f;
+            if (k == 0 || k > 4 || size - p < k || in_[p] == 0) return false;
+            len = 0;
+            for (std::uint64_t i = 0; i < k; ++i) len = (len << 8) | in_[p++];
+            if (len < 0x80) return false;
+        }
+        if (len > size - p) return false;
+        contents = in_.subspan(static_cast<std::size_t>(p), static_cast<std::size_t>(len));
+        pos_ = static_cast<std::size_t>(p + len);
+        return true;
+    }
+
+    // A positive INTEGER in minimal form, as its big-endian magnitude.
+    bool positive(ByteView& magnitude) {
+        ByteView c;
+        if (!next(0x02, c) || c.empty() || (c[0] & 0x80)) return false;
+        if (c[0] == 0) {
+            if (c.size() == 1 || !(c[1] & 0x80)) return false;
+            c = c.subspan(1);
+        }
+        // Far beyond any modulus OpenSSL operates on: leave such keys to the library.
+        if (c.size() > 4096) return false;
+        magnitude = c;
+        return true;
+    }
+
+    bool literal(ByteView expected) {
+        if (in_.size() - pos_ < expected.size() ||
+            std::memcmp(in_.data() + pos_, expected.data(), expected.size()) != 0)
+            return false;
+        pos_ += expected.size();
+        return true;
+    }
+
+    bool at_end() const { return pos_ == in_.size(); }
+
+private:
+    ByteView in_;
+    std::size_t pos_ = 0;
+};
+
+// AlgorithmIdentifier { rsaEncryption, NULL }
+constexpr std::uint8_t kRsaAlgorithm[] = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
+                                          0xf7, 0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
+constexpr std::uint8_t kVersionZero[] = {0x02, 0x01, 0x00};
+
+constexpr const char* kComponentNames[] = {
+    OSSL_PKEY_PARAM_RSA_N,       OSSL_PKEY_PARAM_RSA_E,         OSSL_PKEY_PARAM_RSA_D,
+    OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+    OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1,
+};
+
+// Builds a key from big-endian components: n, e (public) or all eight (private).
+ossl::PKey from_components(const ByteView* parts, std::size_t count) {
+    const bool is_private = count == 8;
+    ParamBld bld(OSSL_PARAM_BLD_new());
+    if (!bld) throw std::bad_alloc();
+    Bn bns[8];
+    for (std::size_t i = 0; i < count; ++i) {
+        // Private components go to memory that OpenSSL wipes when it is freed.
+        bns[i].reset(i >= 2 ? BN_secure_new() : BN_new());
+        if (!bns[i] || !BN_bin2bn(parts[i].data(), static_cast<int>(parts[i].size()), bns[i].get()) ||
+            OSSL_PARAM_BLD_push_BN(bld.get(), kComponentNames[i], bns[i].get()) != 1)
+            return nullptr;
+    }
+    Params params(OSSL_PARAM_BLD_to_param(bld.get()));
+    ossl::PKeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, is_private ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    return ossl::PKey(key);
+}
+
+// RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
+ossl::PKey fast_pkcs1_public(ByteView der) {
+    Der outer(der);
+    ByteView body;
+    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
+    Der seq(body);
+    ByteView parts[2];
+    if (!seq.positive(parts[0]) || !seq.positive(parts[1]) || !seq.at_end()) return nullptr;
+    return from_components(parts, 2);
+}
+
+// SubjectPublicKeyInfo ::= SEQUENCE { AlgorithmIdentifier, BIT STRING (RSAPublicKey) }
+ossl::PKey fast_spki(ByteView der) {
+    Der outer(der);
+    ByteView body, bits;
+    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
+    Der seq(body);
+    if (!seq.literal(kRsaAlgorithm) || !seq.next(0x03, bits) || !seq.at_end()) return nullptr;
+    if (bits.empty() || bits[0] != 0) return nullptr;
+    return fast_pkcs1_public(bits.subspan(1));
+}
+
+// RSAPrivateKey ::= SEQUENCE { version 0, n, e, d, p, q, d mod (p-1), d mod (q-1), q^-1 mod p }
+ossl::PKey fast_pkcs1_private(ByteView der) {
+    Der outer(der);
+    ByteView body;
+    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
+    Der seq(body);
+    if (!seq.literal(kVersionZero)) return nullptr;
+    ByteView parts[8];
+    for (auto& part : parts)
+        if (!seq.positive(part)) return nullptr;
+    if (!seq.at_end()) return nullptr;
+    return from_components(parts, 8);
+}
+
+// PrivateKeyInfo ::= SEQUENCE { version 0, AlgorithmIdentifier, OCTET STRING (RSAPrivateKey) }
+ossl::PKey fast_pkcs8(ByteView der) {
+    Der outer(der);
+    ByteView body, inner;
+    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
+    Der seq(body);
+    if (!seq.literal(kVersionZero) || !seq.literal(kRsaAlgorithm) || !seq.next(0x04, inner) || !seq.at_end())
+        return nullptr;
+    return fast_pkcs1_private(inner);
+}
+
+// ---- The library's decoders, for every other encoding and key type.
+
+int refuse_passphrase(char*, std::size_t, std::size_t*, const OSSL_PARAM[], void*) { return 0; }
+
+ossl::PKey decode(ByteView der, const char* structure, const char* key_type, int selection) {
+    EVP_PKEY* key = nullptr;
+    DecoderCtx ctx(OSSL_DECODER_CTX_new_for_pkey(&key, "DER", structure, key_type, selection, nullptr, nullptr));
+    if (!ctx) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    // Never ask anyone for a password: encrypted keys are refused, not decrypted.
+    OSSL_DECODER_CTX_set_passphrase_cb(ctx.get(), refuse_passphrase, nullptr);
+    const unsigned char* p = der.data();
+    std::size_t left = der.size();
+    const int ok = OSSL_DECODER_from_data(ctx.get(), &p, &left);
+    ERR_clear_error();
+    ossl::PKey owned(key);
+    if (ok != 1 || !owned || left != 0) return nullptr;
+    return owned;
+}
+
+ossl::PKey spki_key(ByteView der) {
+    if (auto key = fast_spki(der)) return key;
+    return decode(der, "SubjectPublicKeyInfo", nullptr, EVP_PKEY_PUBLIC_KEY);
+}
+
+ossl::PKey pkcs1_public_key(ByteView der) {
+    if (auto key = fast_pkcs1_public(der)) return key;
+    return decode(der, "type-specific", "RSA", EVP_PKEY_PUBLIC_KEY);
+}
+
+ossl::PKey pkcs8_key(ByteView der) {
+    if (auto key = fast_pkcs8(der)) return key;
+    return decode(der, "PrivateKeyInfo", nullptr, EVP_PKEY_KEYPAIR);
+}
+
+ossl::PKey traditional_key(ByteView der, const std::string& type) {
+    if (type == "RSA")
+        if (auto key = fast_pkcs1_private(der)) return key;
+    return decode(der, "type-specific", type.c_str(), EVP_PKEY_KEYPAIR);
+}
+
+// ---- PEM: the first block whose label names the wanted kind of key.
+
+struct PemBlock {
+    std::string label;
+    SecureBytes der;
+    bool encrypted = false;
+};
+
+struct PemParts {
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long len = 0;
+    ~PemParts() {
+        OPENSSL_free(name);
+        OPENSSL_free(header);
+        if (data) OPENSSL_clear_free(data, static_cast<std::size_t>(len));
+    }
+};
+
+template <class Wanted>
+std::optional<PemBlock> find_block(std::string_view text, Wanted wanted, std::string& other_labels) {
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) throw Error(ErrorKind::Value, "PEM text too long");
+    ossl::Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+    if (!bio) throw std::bad_alloc();
+    for (;;) {
+        PemParts parts;
+        if (PEM_read_bio(bio.get(), &parts.name, &parts.header, &parts.data, &parts.len) != 1) {
+            const unsigned long code = ERR_peek_last_error();
+            if (ERR_GET_LIB(code) == ERR_LIB_PEM && ERR_GET_REASON(code) == PEM_R_NO_START_LINE) {
+                ERR_clear_error();
+                return std::nullopt;  // no (further) block
+            }
+            throw Error(ErrorKind::Value, "malformed PEM: " + ossl::last_error("unreadable PEM data"));
+        }
+        std::string label(parts.name);
+        if (wanted(label)) {
+            PemBlock block;
+            block.der = SecureBytes(ByteView(parts.data, static_cast<std::size_t>(parts.len)));
+            block.encrypted = parts.header && std::strstr(parts.header, "ENCRYPTED") != nullptr;
+            block.label = std::move(label);
+            return block;
+        }
+        if (!other_labels.empty()) other_labels += ", ";
+        other_labels += label;
+    }
+}
+
+[[noreturn]] void no_block(const std::string& other_labels, const char* kind, const char* example) {
+    if (other_labels.empty())
+        throw Error(ErrorKind::Value, std::string("no PEM data found (expected a \"-----BEGIN ") + example + "-----\" line)");
+    throw Error(ErrorKind::Value, "the PEM text holds " + other_labels + ", not " + kind);
+}
+
+[[noreturn]] void unreadable(const std::string& label) {
+    throw Error(ErrorKind::Value, "malformed or unsupported key data in the " + label + " block");
+}
+
+bool ends_with(const std::string& s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+[[noreturn]] void encrypted_key() {
+    throw Error(ErrorKind::Value, "the private key is encrypted; only unencrypted keys are accepted");
+}
+
+OSSL_PARAM* oaep_params(OSSL_PARAM* p) {
+    p[0] = OSSL_PARAM_construct_utf8_string(OSSL_ASYM_CIPHER_PARAM_PAD_MODE,
+                                            const_cast<char*>(OSSL_PKEY_RSA_PAD_MODE_OAEP), 0);
+    p[1] = OSSL_PARAM_construct_utf8_string(OSSL_ASYM_CIPHER_PARAM_OAEP_DIGEST, const_cast<char*>("SHA256"), 0);
+    p[2] = OSSL_PARAM_construct_utf8_string(OSSL_ASYM_CIPHER_PARAM_MGF1_DIGEST, const_cast<char*>("SHA256"), 0);
+    p[3] = OSSL_PARAM_construct_end();
+    return p;
+}
+
+OSSL_PARAM* pss_params(OSSL_PARAM* p, int* salt) {
+    p[0] = OSSL_PARAM_construct_utf8_string(OSSL_SIGNATURE_PARAM_PAD_MODE,
+                                            const_cast<char*>(OSSL_PKEY_RSA_PAD_MODE_PSS), 0);
+    p[1] = OSSL_PARAM_construct_utf8_string(OSSL_SIGNATURE_PARAM_DIGEST, const_cast<char*>("SHA256"), 0);
+    p[2] = OSSL_PARAM_construct_utf8_string(OSSL_SIGNATURE_PARAM_MGF1_DIGEST, const_cast<char*>("SHA256"), 0);
+    p[3] = OSSL_PARAM_construct_int(OSSL_SIGNATURE_PARAM_PSS_SALTLEN, salt);
+    p[4] = OSSL_PARAM_construct_end();
+    return p;
+}
+
+void require_rsa(EVP_PKEY* key) {
+    if (!is_rsa(key)) throw Error(ErrorKind::Value, std::string("the key is ") + type_name(key) + ", not RSA");
+}
+
+ossl::PKeyCtx op_ctx(EVP_PKEY* key) {
+    ossl::PKeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    if (!ctx) primitive_failure("cannot use the key");
+    return ctx;
+}
+
+std::string bio_text(BIO* bio) {
+    char* p = nullptr;
+    const long n = BIO_get_mem_data(bio, &p);
+    return std::string(p, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+// ---- Generation and encoding
+
+ossl::PKey generate(int bits) {
+    ossl::PKeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    unsigned int nbits = static_cast<unsigned int>(bits);
+    unsigned int e = PUBLIC_EXPONENT;
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_uint(OSSL_PKEY_PARAM_RSA_BITS, &nbits),
+        OSSL_PARAM_construct_uint(OSSL_PKEY_PARAM_RSA_E, &e),
+        OSSL_PARAM_construct_end(),
+    };
+    EVP_PKEY* key = nullptr;
+    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_params(ctx.get(), params) != 1 ||
+        EVP_PKEY_generate(ctx.get(), &key) != 1)
+        primitive_failure("RSA key generation failed");
+    return ossl::PKey(key);
+}
+
+std::string private_pem_pkcs8(EVP_PKEY* key) {
+    ossl::Bio bio(BIO_new(BIO_s_secmem()));
+    if (!bio || PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
+        primitive_failure("cannot encode the private key");
+    return bio_text(bio.get());
+}
+
+std::string public_pem_spki(EVP_PKEY* key) {
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio_PUBKEY(bio.get(), key) != 1) primitive_failure("cannot encode the public key");
+    return bio_text(bio.get());
+}
+
+Bytes public_der_pkcs1(EVP_PKEY* key) {
+    require_rsa(key);
+    unsigned char* der = nullptr;
+    const int n = i2d_PublicKey(key, &der);
+    if (n <= 0) primitive_failure("cannot encode the public key");
+    Bytes out(der, der + n);
+    OPENSSL_free(der);
+    return out;
+}
+
+SecureBytes private_der_pkcs1(EVP_PKEY* key) {
+    require_rsa(key);
+    unsigned char* der = nullptr;
+    const int n = i2d_PrivateKey(key, &der);
+    if (n <= 0) primitive_failure("cannot encode the private key");
+    SecureBytes out(ByteView(der, static_cast<std::size_t>(n)));
+    OPENSSL_clear_free(der, static_cast<std::size_t>(n));
+    return out;
+}
+
+// ---- Loading
+
+ossl::PKey load_public_pem(std::string_view pem) {
+    std::string others;
+    auto block = find_block(pem, [](const std::string& l) { return l == "PUBLIC KEY" || l == "RSA PUBLIC KEY"; },
+                            others);
+    if (!block) no_block(others, "a public key", "PUBLIC KEY");
+    ossl::PKey key = block->label == "PUBLIC KEY" ? spki_key(block->der) : pkcs1_public_key(block->der);
+    if (!key) unreadable(block->label);
+    return key;
+}
+
+ossl::PKey load_private_pem(std::string_view pem) {
+    std::string others;
+    auto block = find_block(pem, [](const std::string& l) { return ends_with(l, "PRIVATE KEY"); }, others);
+    if (!block) no_block(others, "a private key", "PRIVATE KEY");
+    const std::string& label = block->label;
+    if (label == "ENCRYPTED PRIVATE KEY" || block->encrypted) encrypted_key();
+    ossl::PKey key;
+    if (label == "PRIVATE KEY") {
+        key = pkcs8_key(block->der);
+    } else if (ends_with(label, " PRIVATE KEY")) {
+        key = traditional_key(block->der, label.substr(0, label.size() - std::strlen(" PRIVATE KEY")));
+    }
+    if (!key) unreadable(label);
+    return key;
+}
+
+ossl::PKey load_public_der_spki(ByteView der) {
+    ossl::PKey key = spki_key(der);
+    if (!key) throw Error(ErrorKind::Value, "malformed or unsupported SubjectPublicKeyInfo");
+    return key;
+}
+
+ossl::PKey load_private_der(ByteView der) {
+    ossl::PKey key = fast_pkcs8(der);
+    if (!key) key = fast_pkcs1_private(der);
+    if (!key) key = decode(der, "PrivateKeyInfo", nullptr, EVP_PKEY_KEYPAIR);
+    if (!key) key = decode(der, "type-specific", "RSA", EVP_PKEY_KEYPAIR);
+    if (!key) throw Error(ErrorKind::Value, "malformed or unsupported private key DER");
+    return key;
+}
+
+bool is_rsa(EVP_PKEY* key) { return EVP_PKEY_is_a(key, "RSA") == 1; }
+
+const char* type_name(EVP_PKEY* key) {
+    const char* name = EVP_PKEY_get0_type_name(key);
+    return name ? name : "unknown";
+}
+
+// ---- Primitives
+
+Bytes oaep_encrypt(EVP_PKEY* key, ByteView data) {
+    require_rsa(key);
+    auto ctx = op_ctx(key);
+    OSSL_PARAM params[4];
+    std::size_t len = 0;
+    if (EVP_PKEY_encrypt_init_ex(ctx.get(), oaep_params(params)) != 1 ||
+        EVP_PKEY_encrypt(ctx.get(), nullptr, &len, data.data(), data.size()) != 1)
+        primitive_failure("OAEP encryption failed");
+    Bytes out(len);
+    if (EVP_PKEY_encrypt(ctx.get(), out.data(), &len, data.data(), data.size()) != 1)
+        primitive_failure("OAEP encryption failed");
+    out.resize(len);
+    return out;
+}
+
+SecureBytes oaep_decrypt(EVP_PKEY* key, ByteView block) {
+    require_rsa(key);
+    auto ctx = op_ctx(key);
+    OSSL_PARAM params[4];
+    std::size_t len = 0;
+    if (EVP_PKEY_decrypt_init_ex(ctx.get(), oaep_params(params)) != 1 ||
+        EVP_PKEY_decrypt(ctx.get(), nullptr, &len, block.data(), block.size()) != 1)
+        primitive_failure("OAEP decryption failed");
+    SecureBytes out(len);
+    if (EVP_PKEY_decrypt(ctx.get(), out.data(), &len, block.data(), block.size()) != 1)
+        primitive_failure("OAEP decryption failed");
+    out.truncate(len);
+    return out;
+}
+
+Bytes pss_sign(EVP_PKEY* key, ByteView data) {
+    require_rsa(key);
+    std::uint8_t digest[32];
+    ossl::sha256_into(data, digest);
+    auto ctx = op_ctx(key);
+    OSSL_PARAM params[5];
+    int salt = static_cast<int>(PSS_SALT_LENGTH);
+    std::size_t len = 0;
+    if (EVP_PKEY_sign_init_ex(ctx.get(), pss_params(params, &salt)) != 1 ||
+        EVP_PKEY_sign(ctx.get(), nullptr, &len, digest, sizeof digest) != 1)
+        primitive_failure("PSS signing failed");
+    Bytes sig(len);
+    if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest, sizeof digest) != 1)
+        primitive_failure("PSS signing failed");
+    sig.resize(len);
+    return sig;
+}
+
+bool pss_verify(EVP_PKEY* key, ByteView data, ByteView signature) {
+    if (!is_rsa(key))
+        throw Error(ErrorKind::Type, std::string("PSS verification needs an RSA public key, not ") + type_name(key));
+    std::uint8_t digest[32];
+    ossl::sha256_into(data, digest);
+    auto ctx = op_ctx(key);
+    OSSL_PARAM params[5];
+    int salt = static_cast<int>(PSS_SALT_LENGTH);
+    if (EVP_PKEY_verify_init_ex(ctx.get(), pss_params(params, &salt)) != 1)
+        primitive_failure("PSS verification setup failed");
+    const int rc = EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), digest, sizeof digest);
+    ERR_clear_error();  // a mismatch is an answer, not an error
+    return rc == 1;
+}
+
+// ---- Family operations
+
+ossl::PKey public_key_from_text(std::string_view pem) {
+    try {
+        return load_public_pem(pem);
+    } catch (const Error& e) {
+        throw wrap(ErrorKind::InvalidInput, PUBLIC_PEM_PREFIX, Cause{e.kind(), e.what()});
+    }
+}
+
+ossl::PKey private_key_from_text(std::string_view pem) {
+    try {
+        return load_private_pem(pem);
+    } catch (const Error& e) {
+        throw wrap(ErrorKind::InvalidInput, PRIVATE_PEM_PREFIX, Cause{e.kind(), e.what()});
+    }
+}
+
+void check_oaep_size(std::uint64_t n) {
+    if (n > MAX_OAEP_PLAINTEXT)
+        throw Error(ErrorKind::InvalidInput, "Data too large for a direct RSA-OAEP block (" + std::to_string(n) +
+                                                 " > " + std::to_string(MAX_OAEP_PLAINTEXT) + " bytes)");
+}
+
+Bytes encrypt_block(EVP_PKEY* key, ByteView data) {
+    try {
+        return oaep_encrypt(key, data);
+    } catch (const Error& e) {
+        throw wrap(ErrorKind::Encryption, ENCRYPT_PREFIX, Cause{e.kind(), e.what()});
+    }
+}
+
+SecureBytes decrypt_block(EVP_PKEY* key, ByteView blob) {
+    try {
+        return oaep_decrypt(key, blob);
+    } catch (const Error& e) {
+        throw wrap(ErrorKind::Decryption, DECRYPT_PREFIX, Cause{e.kind(), e.what()});
+    }
+}
+
+Bytes sign(EVP_PKEY* key, ByteView data) {
+    try {
+        return pss_sign(key, data);
+    } catch (const Error& e) {
+        throw wrap(ErrorKind::Signature, SIGN_PREFIX, Cause{e.kind(), e.what()});
+    }
+}
+
+}  // namespace tesmar::rsa
