@@ -102,6 +102,19 @@ def test_loaders_accept_pkcs8_pkcs1_and_spki_alike(small_keys, fmt, pub_fmt):
     assert core.verify_bytes(b"m", core.sign_bytes(b"m", private_pem), small_keys[1])
 
 
+def test_uncommon_encodings_are_left_to_the_library(rsa_keys):
+    # rsaEncryption with its parameters left out (some encoders omit the NULL).
+    der = base64.b64decode("".join(rsa_keys[1].splitlines()[1:-1]))
+    body = der[4:].replace(bytes.fromhex("300d06092a864886f70d0101010500"), bytes.fromhex("300b06092a864886f70d010101"))
+    spki = b"\x30\x82" + len(body).to_bytes(2, "big") + body
+    pem = "-----BEGIN PUBLIC KEY-----\n" + base64.encodebytes(spki).decode() + "-----END PUBLIC KEY-----\n"
+    assert core._load_public(pem).key_size == 4096
+    assert core._decrypt_oaep(core._encrypt_oaep(b"m", pem), rsa_keys[0]) == b"m"
+    cut = "-----BEGIN PUBLIC KEY-----\n" + base64.encodebytes(spki[:-9]).decode() + "-----END PUBLIC KEY-----\n"
+    with pytest.raises(InvalidInputError, match="^Invalid RSA public key PEM: malformed"):
+        core._load_public(cut)
+
+
 def test_loaders_accept_keys_of_other_types(ec_keys):
     private, public = core._load_private(ec_keys[0]), core._load_public(ec_keys[1])
     assert (private.key_type, public.key_type) == ("EC", "EC")
