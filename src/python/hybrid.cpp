@@ -140,7 +140,7 @@ PyObject* hybrid_encrypt(BytesArg& data, PyObject* public_pem) {
     OutBytes out(hybrid::sealed_size(key.wrapped.size(), data.view().size()));
     if (!out.ok()) return nullptr;
     ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+        NoGilFor nogil(data.view().size());
         hybrid::seal(key, data.view(), out.span());
         return Py_None;
     });
