@@ -124,9 +124,38 @@ def test_loaders_accept_keys_of_other_types(ec_keys):
     assert core._load_private(traditional).key_type == "EC"
 
 
-def test_key_text_may_carry_other_blocks_and_text_around_the_key(rsa_keys):
-    text = "comment line\n-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + rsa_keys[1]
-    assert core._load_public(text).key_size == 4096
+def rewrap(pem, width):
+    lines = pem.splitlines()
+    body = "".join(lines[1:-1])
+    return "\n".join([lines[0]] + [body[i:i + width] for i in range(0, len(body), width)] + [lines[-1]]) + "\n"
+
+
+PEM_VARIANTS = {
+    "CRLF": lambda p: p.replace("\n", "\r\n"),
+    "no final line feed": lambda p: p.rstrip("\n"),
+    "76-character lines": lambda p: rewrap(p, 76),
+    "text around": lambda p: "comment\n" + p + "trailing text\n",
+    "other block first": lambda p: "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + p,
+}
+
+
+@pytest.mark.parametrize("variant", PEM_VARIANTS)
+def test_pem_text_in_other_layouts_loads_alike(rsa_keys, variant):
+    private_pem, public_pem = rsa_keys
+    change = PEM_VARIANTS[variant]
+    block = core._encrypt_oaep(b"m", change(public_pem))
+    assert core._decrypt_oaep(block, change(private_pem)) == b"m"
+
+
+@pytest.mark.parametrize("change", [
+    lambda p: p.replace("-----END PUBLIC KEY-----", "-----END PRIVATE KEY-----"),
+    lambda p: p[:-10],
+    lambda p: p.replace("\n", "\n\n", 3),
+    lambda p: p[:40] + "*" + p[41:],
+])
+def test_damaged_pem_text_is_refused(rsa_keys, change):
+    with pytest.raises(InvalidInputError, match="^Invalid RSA public key PEM: "):
+        core._load_public(change(rsa_keys[1]))
 
 
 ENCRYPTION = serialization.BestAvailableEncryption(b"secret")

@@ -1,14 +1,16 @@
 #include "engine/rsa.hpp"
 
+#include "engine/base64.hpp"
+
+#include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <optional>
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/decoder.h>
 #include <openssl/err.h>
-#include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -17,9 +19,6 @@ namespace tesmar::rsa {
 namespace {
 
 using ossl::Deleter;
-using Bn = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
-using ParamBld = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
-using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
 using DecoderCtx = std::unique_ptr<OSSL_DECODER_CTX, Deleter<OSSL_DECODER_CTX_free>>;
 
 [[noreturn]] void primitive_failure(const char* fallback) {
@@ -97,24 +96,30 @@ constexpr const char* kComponentNames[] = {
     OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1,
 };
 
-// Builds a key from big-endian components: n, e (public) or all eight (private).
+// Builds a key from big-endian components: n, e (public) or all eight (private). The components
+// go to OpenSSL as native-endian integers straight from a wiped scratch buffer, without
+// building BIGNUMs first.
 ossl::PKey from_components(const ByteView* parts, std::size_t count) {
     const bool is_private = count == 8;
-    ParamBld bld(OSSL_PARAM_BLD_new());
-    if (!bld) throw std::bad_alloc();
-    Bn bns[8];
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += parts[i].size();
+    SecureBytes scratch(total);
+    OSSL_PARAM params[9];
+    std::size_t at = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        // Private components go to memory that OpenSSL wipes when it is freed.
-        bns[i].reset(i >= 2 ? BN_secure_new() : BN_new());
-        if (!bns[i] || !BN_bin2bn(parts[i].data(), static_cast<int>(parts[i].size()), bns[i].get()) ||
-            OSSL_PARAM_BLD_push_BN(bld.get(), kComponentNames[i], bns[i].get()) != 1)
-            return nullptr;
+        std::uint8_t* dst = scratch.data() + at;
+        if constexpr (std::endian::native == std::endian::little)
+            std::reverse_copy(parts[i].begin(), parts[i].end(), dst);
+        else
+            std::copy(parts[i].begin(), parts[i].end(), dst);
+        params[i] = OSSL_PARAM_construct_BN(kComponentNames[i], dst, parts[i].size());
+        at += parts[i].size();
     }
-    Params params(OSSL_PARAM_BLD_to_param(bld.get()));
+    params[count] = OSSL_PARAM_construct_end();
     ossl::PKeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
-    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, is_private ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, is_private ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params) != 1) {
         ERR_clear_error();
         return nullptr;
     }
@@ -231,8 +236,49 @@ struct PemParts {
     }
 };
 
+// The shape PEM writers produce: "-----BEGIN <label>-----", lines of at most 64 Base64
+// characters, "-----END <label>-----", each line ended by a line feed (the last one optionally).
+// Decoding it here spares OpenSSL's BIO and decoder set-up on every call; anything else (text
+// before the block, headers, CR LF, longer lines) is left to OpenSSL's PEM reader.
+std::optional<PemBlock> canonical_block(std::string_view text) {
+    constexpr std::string_view begin = "-----BEGIN ", dashes = "-----";
+    if (!text.starts_with(begin)) return std::nullopt;
+    const std::size_t head_end = text.find('\n');
+    if (head_end == std::string_view::npos) return std::nullopt;
+    std::string_view label = text.substr(begin.size(), head_end - begin.size());
+    if (!label.ends_with(dashes)) return std::nullopt;
+    label.remove_suffix(dashes.size());
+    if (label.empty() || label.find('-') != std::string_view::npos) return std::nullopt;
+    const std::string end_line = "\n-----END " + std::string(label) + "-----";
+    const std::size_t end = text.find(end_line, head_end);
+    if (end == std::string_view::npos || end == head_end) return std::nullopt;
+    const std::size_t after = end + end_line.size();
+    if (after != text.size() && text[after] != '\n') return std::nullopt;
+
+    const std::string_view body = text.substr(head_end + 1, end - head_end - 1);
+    SecureBytes joined(body.size());
+    std::size_t n = 0, line = 0;
+    for (char c : body) {
+        if (c == '\n') {
+            if (line == 0) return std::nullopt;
+            line = 0;
+            continue;
+        }
+        if (++line > 64) return std::nullopt;
+        joined[n++] = static_cast<std::uint8_t>(c);
+    }
+    std::optional<Bytes> der = b64::decode_strict(as_text(joined.view().first(n)));
+    if (!der || der->empty()) return std::nullopt;
+    PemBlock block;
+    block.label = std::string(label);
+    block.der = SecureBytes(ByteView(*der));
+    OPENSSL_cleanse(der->data(), der->size());
+    return block;
+}
+
 template <class Wanted>
 std::optional<PemBlock> find_block(std::string_view text, Wanted wanted, std::string& other_labels) {
+    if (auto block = canonical_block(text); block && wanted(block->label)) return block;
     if (text.size() > static_cast<std::size_t>(INT_MAX)) throw Error(ErrorKind::Value, "PEM text too long");
     ossl::Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
     if (!bio) throw std::bad_alloc();
