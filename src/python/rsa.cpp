@@ -4,7 +4,6 @@
 
 #include "python/rsa.hpp"
 
-#include "engine/hybrid.hpp"
 #include "python/args.hpp"
 #include "python/errors.hpp"
 #include "python/function.hpp"
