@@ -115,6 +115,16 @@ def test_uncommon_encodings_are_left_to_the_library(rsa_keys):
         core._load_public(cut)
 
 
+def test_blocks_must_hold_what_their_label_says(small_keys):
+    key = pyca_private(small_keys[0])
+    pkcs1_public = pems(key, pub_fmt=serialization.PublicFormat.PKCS1)[1]
+    pkcs1_private = pems(key, serialization.PrivateFormat.TraditionalOpenSSL)[0]
+    with pytest.raises(InvalidInputError, match="^Invalid RSA public key PEM: malformed"):
+        core._load_public(pkcs1_public.replace("RSA PUBLIC KEY", "PUBLIC KEY"))
+    with pytest.raises(InvalidInputError, match="^Invalid RSA private key PEM: malformed"):
+        core._load_private(pkcs1_private.replace("RSA PRIVATE KEY", "PRIVATE KEY"))
+
+
 def test_loaders_accept_keys_of_other_types(ec_keys):
     private, public = core._load_private(ec_keys[0]), core._load_public(ec_keys[1])
     assert (private.key_type, public.key_type) == ("EC", "EC")

@@ -195,8 +195,27 @@ ossl::PKey decode(ByteView der, const char* structure, const char* key_type, int
     return owned;
 }
 
+// OpenSSL 3.0's decoders take other structures than the one asked for (an RSAPublicKey where a
+// SubjectPublicKeyInfo was named), so the outer shape is checked here first.
+bool spki_shape(ByteView der) {
+    Der outer(der);
+    ByteView body, part;
+    if (!outer.next(0x30, body)) return false;
+    Der seq(body);
+    return seq.next(0x30, part) && seq.next(0x03, part) && seq.at_end();
+}
+
+bool pkcs8_shape(ByteView der) {
+    Der outer(der);
+    ByteView body, part;
+    if (!outer.next(0x30, body)) return false;
+    Der seq(body);
+    return seq.next(0x02, part) && seq.next(0x30, part) && seq.next(0x04, part);
+}
+
 ossl::PKey spki_key(ByteView der) {
     if (auto key = fast_spki(der)) return key;
+    if (!spki_shape(der)) return nullptr;
     return decode(der, "SubjectPublicKeyInfo", nullptr, EVP_PKEY_PUBLIC_KEY);
 }
 
@@ -207,6 +226,7 @@ ossl::PKey pkcs1_public_key(ByteView der) {
 
 ossl::PKey pkcs8_key(ByteView der) {
     if (auto key = fast_pkcs8(der)) return key;
+    if (!pkcs8_shape(der)) return nullptr;
     return decode(der, "PrivateKeyInfo", nullptr, EVP_PKEY_KEYPAIR);
 }
 
@@ -446,10 +466,8 @@ ossl::PKey load_public_der_spki(ByteView der) {
 }
 
 ossl::PKey load_private_der(ByteView der) {
-    ossl::PKey key = fast_pkcs8(der);
-    if (!key) key = fast_pkcs1_private(der);
-    if (!key) key = decode(der, "PrivateKeyInfo", nullptr, EVP_PKEY_KEYPAIR);
-    if (!key) key = decode(der, "type-specific", "RSA", EVP_PKEY_KEYPAIR);
+    ossl::PKey key = pkcs8_key(der);
+    if (!key) key = traditional_key(der, "RSA");
     if (!key) throw Error(ErrorKind::Value, "malformed or unsupported private key DER");
     return key;
 }
