@@ -195,6 +195,20 @@ def test_short_blobs_take_the_bare_oaep_path(keys, blob):
         core.decrypt_auto(blob, "not a key")
 
 
+@pytest.mark.parametrize("layout", ["length-prefixed", "legacy", "bare"])
+@pytest.mark.parametrize("bad_key", ["not a key", b"bytes", "é", None])
+def test_bad_key_text_is_reported_unwrapped_on_every_path(keys, layout, bad_key):
+    _, public_pem, key = keys
+    aes_key = os.urandom(32)
+    blob = {"length-prefixed": lambda: core.encrypt_bytes(b"data", public_pem),
+            "legacy": lambda: legacy_blob(key.public_key(), b"data", aes_key, aes_key),
+            "bare": lambda: rsa_core._encrypt_oaep(b"data", public_pem)}[layout]()
+    with pytest.raises(InvalidInputError) as info:
+        core.decrypt_auto(blob, bad_key)
+    assert type(info.value) is InvalidInputError
+    assert str(info.value).startswith("Invalid RSA private key PEM: ") and info.value.__cause__ is not None
+
+
 def test_bare_oaep_blocks_open(keys):
     private_pem, public_pem, _ = keys
     assert core.decrypt_auto(rsa_core.encrypt_bytes(b"small", public_pem), private_pem) == b"small"
