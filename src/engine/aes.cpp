@@ -22,9 +22,13 @@ void init(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* c, ByteView key, ByteView nonce
     if (nonce.size() < 8 || nonce.size() > 128)
         throw Error(ErrorKind::Value, "initialization_vector must be between 8 and 128 bytes (64 and 1024 bits).");
     const OSSL_PARAM* none = nullptr;
-    if (EVP_CipherInit_ex2(ctx, c, nullptr, nullptr, enc, none) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) != 1 ||
-        EVP_CipherInit_ex2(ctx, nullptr, key.data(), nonce.data(), enc, none) != 1)
+    // 12 bytes is GCM's default nonce length: one init call does it all.
+    const bool ok = nonce.size() == GCM_NONCE_SIZE
+                        ? EVP_CipherInit_ex2(ctx, c, key.data(), nonce.data(), enc, none) == 1
+                        : EVP_CipherInit_ex2(ctx, c, nullptr, nullptr, enc, none) == 1 &&
+                              EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) == 1 &&
+                              EVP_CipherInit_ex2(ctx, nullptr, key.data(), nonce.data(), enc, none) == 1;
+    if (!ok)
         ossl::fail(ErrorKind::Value, "", "cipher initialisation failed");
 }
 
