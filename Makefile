@@ -8,6 +8,9 @@ PYTHON313 := $(shell for p in $$(command -v python3.13 2>/dev/null) \
                  $$(ls -d $$(pyenv root 2>/dev/null || echo $$HOME/.pyenv)/versions/3.13*/bin/python3.13 2>/dev/null | sort -rV); do \
                  if "$$p" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then echo "$$p"; break; fi; done)
 STANDIN_DIR := build/oqs-standin
+# The test-only liboqs stand-in goes in front of the loader's path for tests, the tour and the
+# benchmarks; a real liboqs elsewhere on the path is then shadowed only while the stand-in exists.
+WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
 .PHONY: all setup build test demo bench clean standin
 
@@ -30,19 +33,20 @@ build: setup
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
 standin: setup
-	cmake -S tests/oqs_standin -B $(STANDIN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-	cmake --build $(STANDIN_DIR) > /dev/null
+	$(VENV)/bin/cmake -S tests/oqs_standin -B $(STANDIN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+	$(VENV)/bin/cmake --build $(STANDIN_DIR) > /dev/null
 
 test: build
 	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
-	LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH} $(PY) -m pytest tests
+	$(WITH_STANDIN) $(PY) -m pytest tests
 
 demo: build
 	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
-	$(PY) examples/tour.py
+	$(WITH_STANDIN) $(PY) examples/tour.py
 
 bench: build
-	$(PY) bench/run.py
+	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
+	$(WITH_STANDIN) $(PY) bench/run.py
 
 clean:
 	rm -rf build $(VENV)
