@@ -1,0 +1,323 @@
+#include "engine/quantum/oqs.hpp"
+
+#include <atomic>
+#include <dlfcn.h>
+#include <link.h>
+#include <memory>
+#include <mutex>
+
+namespace tesmar::oqs {
+
+namespace {
+
+// The leading fields of liboqs's OQS_KEM and OQS_SIG (the same from 0.14 on). tesmar only reads
+// them through pointers liboqs hands out, so declaring a prefix of each object is enough.
+struct OqsKem {
+    const char* method_name;
+    const char* alg_version;
+    std::uint8_t claimed_nist_level;
+    bool ind_cca;
+    std::size_t length_public_key;
+    std::size_t length_secret_key;
+    std::size_t length_ciphertext;
+    std::size_t length_shared_secret;
+};
+
+struct OqsSig {
+    const char* method_name;
+    const char* alg_version;
+    std::uint8_t claimed_nist_level;
+    bool euf_cma;
+    bool suf_cma;
+    bool sig_with_ctx_support;
+    std::size_t length_public_key;
+    std::size_t length_secret_key;
+    std::size_t length_signature;
+};
+
+static_assert(offsetof(OqsKem, length_public_key) == 24 && offsetof(OqsKem, length_shared_secret) == 48);
+static_assert(offsetof(OqsSig, length_public_key) == 24 && offsetof(OqsSig, length_signature) == 40);
+
+using Status = int;  // OQS_STATUS: OQS_SUCCESS is 0
+constexpr Status kSuccess = 0;
+
+struct Api {
+    LibraryInfo info;
+    OqsKem* (*kem_new)(const char*);
+    void (*kem_free)(OqsKem*);
+    Status (*kem_keypair)(const OqsKem*, std::uint8_t*, std::uint8_t*);
+    Status (*kem_encaps)(const OqsKem*, std::uint8_t*, std::uint8_t*, const std::uint8_t*);
+    Status (*kem_decaps)(const OqsKem*, std::uint8_t*, const std::uint8_t*, const std::uint8_t*);
+    OqsSig* (*sig_new)(const char*);
+    void (*sig_free)(OqsSig*);
+    Status (*sig_keypair)(const OqsSig*, std::uint8_t*, std::uint8_t*);
+    Status (*sig_sign)(const OqsSig*, std::uint8_t*, std::size_t*, const std::uint8_t*, std::size_t,
+                       const std::uint8_t*);
+    Status (*sig_verify)(const OqsSig*, const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t,
+                         const std::uint8_t*);
+    int (*sig_alg_count)();
+    const char* (*sig_alg_identifier)(std::size_t);
+    int (*sig_alg_is_enabled)(const char*);
+};
+
+// Sonames to try: the development symlink, then the soname of 0.14 to 0.16, then its neighbours.
+constexpr const char* kLibraryNames[] = {"liboqs.so", "liboqs.so.9", "liboqs.so.10", "liboqs.so.8"};
+
+// The loaded library, published once and never unloaded: the only mutable global of the engine.
+std::atomic<const Api*> g_api{nullptr};
+std::mutex g_load_mutex;
+
+template <class Fn>
+bool resolve(void* handle, const char* symbol, Fn& out, std::string& missing) {
+    out = reinterpret_cast<Fn>(dlsym(handle, symbol));
+    if (!out) missing += missing.empty() ? symbol : std::string(", ") + symbol;
+    return out != nullptr;
+}
+
+// Opens one candidate; on success returns the finished Api, else appends why to `why`.
+std::unique_ptr<Api> open_candidate(const char* name, std::string& why) {
+    void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* err = dlerror();
+        why += std::string(why.empty() ? "" : "; ") + (err ? err : name);
+        return nullptr;
+    }
+    auto api = std::make_unique<Api>();
+    std::string missing;
+    resolve(handle, "OQS_KEM_new", api->kem_new, missing);
+    resolve(handle, "OQS_KEM_free", api->kem_free, missing);
+    resolve(handle, "OQS_KEM_keypair", api->kem_keypair, missing);
+    resolve(handle, "OQS_KEM_encaps", api->kem_encaps, missing);
+    resolve(handle, "OQS_KEM_decaps", api->kem_decaps, missing);
+    resolve(handle, "OQS_SIG_new", api->sig_new, missing);
+    resolve(handle, "OQS_SIG_free", api->sig_free, missing);
+    resolve(handle, "OQS_SIG_keypair", api->sig_keypair, missing);
+    resolve(handle, "OQS_SIG_sign", api->sig_sign, missing);
+    resolve(handle, "OQS_SIG_verify", api->sig_verify, missing);
+    resolve(handle, "OQS_SIG_alg_count", api->sig_alg_count, missing);
+    resolve(handle, "OQS_SIG_alg_identifier", api->sig_alg_identifier, missing);
+    resolve(handle, "OQS_SIG_alg_is_enabled", api->sig_alg_is_enabled, missing);
+    if (!missing.empty()) {
+        why += std::string(why.empty() ? "" : "; ") + name + " lacks " + missing;
+        dlclose(handle);
+        return nullptr;
+    }
+    // Optional: CPU feature detection (OQS_init) and the version text.
+    if (auto init = reinterpret_cast<void (*)()>(dlsym(handle, "OQS_init"))) init();
+    auto version = reinterpret_cast<const char* (*)()>(dlsym(handle, "OQS_version"));
+    const char* v = version ? version() : nullptr;
+    api->info.version = v ? v : "unknown";
+    link_map* map = nullptr;
+    api->info.path = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name
+                         ? map->l_name
+                         : name;
+    return api;
+}
+
+const Api& api() {
+    if (const Api* a = g_api.load(std::memory_order_acquire)) return *a;
+    std::lock_guard<std::mutex> lock(g_load_mutex);
+    if (const Api* a = g_api.load(std::memory_order_acquire)) return *a;
+    std::string why;
+    for (const char* name : kLibraryNames) {
+        if (auto loaded = open_candidate(name, why)) {
+            const Api* a = loaded.release();
+            g_api.store(a, std::memory_order_release);
+            return *a;
+        }
+    }
+    throw Error(ErrorKind::QuantumOperation, INSTALL_MESSAGE,
+                Cause{ErrorKind::Import, "liboqs could not be loaded: " + why});
+}
+
+[[noreturn]] void fail(const char* prefix, std::string_view alg, const std::string& reason) {
+    throw wrap(ErrorKind::QuantumOperation, prefix + std::string(alg) + "): ", Cause{ErrorKind::Value, reason});
+}
+
+std::string size_text(const char* what, std::size_t expected, std::size_t got) {
+    return std::string(what) + " must be " + std::to_string(expected) + " bytes, not " + std::to_string(got);
+}
+
+// Mechanism names go to liboqs as C strings; one with a NUL inside names nothing liboqs knows.
+bool usable_name(std::string_view alg) { return alg.find('\0') == std::string_view::npos; }
+
+// An OQS_KEM for one call, freed on every path.
+class Kem {
+public:
+    Kem(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
+        const std::string name(alg);
+        kem_ = usable_name(alg) ? api_.kem_new(name.c_str()) : nullptr;
+        if (!kem_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
+        if (kem_->length_public_key == 0 || kem_->length_secret_key == 0 || kem_->length_ciphertext == 0 ||
+            kem_->length_shared_secret == 0)
+            fail("liboqs reports an empty key, ciphertext or secret size");
+    }
+    ~Kem() { api_.kem_free(kem_); }
+    Kem(const Kem&) = delete;
+    Kem& operator=(const Kem&) = delete;
+
+    const OqsKem& operator*() const { return *kem_; }
+    const OqsKem* get() const { return kem_; }
+    [[noreturn]] void fail(const std::string& reason) const { oqs::fail(prefix_, alg_, reason); }
+    void check(Status s, const char* function) const {
+        if (s != kSuccess) fail(std::string("liboqs reported an error from ") + function);
+    }
+
+private:
+    const Api& api_;
+    std::string_view alg_;
+    const char* prefix_;
+    OqsKem* kem_ = nullptr;
+};
+
+// An OQS_SIG for one call, freed on every path.
+class Sig {
+public:
+    Sig(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
+        const std::string name(alg);
+        sig_ = usable_name(alg) ? api_.sig_new(name.c_str()) : nullptr;
+        if (!sig_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
+        if (sig_->length_public_key == 0 || sig_->length_secret_key == 0 || sig_->length_signature == 0)
+            fail("liboqs reports an empty key or signature size");
+    }
+    ~Sig() { api_.sig_free(sig_); }
+    Sig(const Sig&) = delete;
+    Sig& operator=(const Sig&) = delete;
+
+    const OqsSig& operator*() const { return *sig_; }
+    const OqsSig* get() const { return sig_; }
+    [[noreturn]] void fail(const std::string& reason) const { oqs::fail(prefix_, alg_, reason); }
+    void check(Status s, const char* function) const {
+        if (s != kSuccess) fail(std::string("liboqs reported an error from ") + function);
+    }
+
+private:
+    const Api& api_;
+    std::string_view alg_;
+    const char* prefix_;
+    OqsSig* sig_ = nullptr;
+};
+
+constexpr std::string_view kNames[4][STRENGTHS] = {
+    {"FrodoKEM-640-AES", "FrodoKEM-976-AES", "FrodoKEM-1344-AES"},
+    {"Classic-McEliece-6688128", "Classic-McEliece-6960119", "Classic-McEliece-8192128"},
+    {"ML-KEM-512", "ML-KEM-768", "ML-KEM-1024"},
+    {"ML-DSA-44", "ML-DSA-65", "ML-DSA-87"},
+};
+
+const SlhCandidates kSlhDsa[STRENGTHS] = {
+    {"SLH-DSA-SHA2-128f", "SLH_DSA_PURE_SHA2_128F"},
+    {"SLH-DSA-SHA2-192f", "SLH_DSA_PURE_SHA2_192F"},
+    {"SLH-DSA-SHA2-256f", "SLH_DSA_PURE_SHA2_256F"},
+};
+
+std::size_t strength_index(std::int64_t strength) {
+    if (strength < 0 || strength >= STRENGTHS) throw Error(ErrorKind::Key, std::to_string(strength));
+    return static_cast<std::size_t>(strength);
+}
+
+}  // namespace
+
+const LibraryInfo& library() { return api().info; }
+
+std::string_view mechanism(Family family, std::int64_t strength) {
+    return kNames[static_cast<int>(family)][strength_index(strength)];
+}
+
+const SlhCandidates& slhdsa_candidates(std::int64_t strength) { return kSlhDsa[strength_index(strength)]; }
+
+std::vector<std::string> enabled_sig_mechanisms() {
+    const Api& a = api();
+    std::vector<std::string> names;
+    const int count = a.sig_alg_count();
+    for (int i = 0; i < count; ++i) {
+        const char* id = a.sig_alg_identifier(static_cast<std::size_t>(i));
+        if (id && a.sig_alg_is_enabled(id)) names.emplace_back(id);
+    }
+    return names;
+}
+
+std::string sig_algorithm(std::string_view kind, std::int64_t strength) {
+    if (kind == "mldsa") return std::string(mechanism(Family::Mldsa, strength));
+    const std::vector<std::string> enabled = enabled_sig_mechanisms();
+    const SlhCandidates& candidates = slhdsa_candidates(strength);
+    for (std::string_view candidate : candidates)
+        for (const std::string& name : enabled)
+            if (name == candidate) return name;
+    std::string tried = "[";
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        tried += (i ? ", '" : "'") + std::string(candidates[i]) + "'";
+    throw Error(ErrorKind::QuantumOperation, "No SLH-DSA mechanism available; tried " + tried + "]");
+}
+
+KeyPair kem_keypair(std::string_view alg) {
+    const Api& a = api();
+    const Kem kem(a, alg, KEM_KEYPAIR_PREFIX);
+    KeyPair out{Bytes((*kem).length_public_key), SecureBytes((*kem).length_secret_key)};
+    kem.check(a.kem_keypair(kem.get(), out.public_key.data(), out.secret_key.data()), "OQS_KEM_keypair");
+    return out;
+}
+
+Encapsulation encapsulate(std::string_view alg, ByteView public_key) {
+    const Api& a = api();
+    const Kem kem(a, alg, ENCAPS_PREFIX);
+    if (public_key.size() != (*kem).length_public_key)
+        kem.fail(size_text("the public key", (*kem).length_public_key, public_key.size()));
+    Encapsulation out{Bytes((*kem).length_ciphertext), SecureBytes((*kem).length_shared_secret)};
+    kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), public_key.data()),
+              "OQS_KEM_encaps");
+    return out;
+}
+
+SecureBytes decapsulate(std::string_view alg, ByteView secret_key, ByteView ciphertext) {
+    const Api& a = api();
+    const Kem kem(a, alg, DECAPS_PREFIX);
+    if (secret_key.size() != (*kem).length_secret_key)
+        kem.fail(size_text("the secret key", (*kem).length_secret_key, secret_key.size()));
+    if (ciphertext.size() != (*kem).length_ciphertext)
+        kem.fail(size_text("the ciphertext", (*kem).length_ciphertext, ciphertext.size()));
+    SecureBytes secret((*kem).length_shared_secret);
+    kem.check(a.kem_decaps(kem.get(), secret.data(), ciphertext.data(), secret_key.data()), "OQS_KEM_decaps");
+    return secret;
+}
+
+KeyPair sig_keypair(std::string_view alg) {
+    const Api& a = api();
+    const Sig sig(a, alg, SIG_KEYPAIR_PREFIX);
+    KeyPair out{Bytes((*sig).length_public_key), SecureBytes((*sig).length_secret_key)};
+    sig.check(a.sig_keypair(sig.get(), out.public_key.data(), out.secret_key.data()), "OQS_SIG_keypair");
+    return out;
+}
+
+Bytes sig_sign(std::string_view alg, ByteView secret_key, ByteView message) {
+    const Api& a = api();
+    const Sig sig(a, alg, SIGN_PREFIX);
+    if (secret_key.size() != (*sig).length_secret_key)
+        sig.fail(size_text("the secret key", (*sig).length_secret_key, secret_key.size()));
+    Bytes signature((*sig).length_signature);
+    std::size_t length = 0;
+    static const std::uint8_t empty = 0;  // liboqs is never handed a null message pointer
+    sig.check(a.sig_sign(sig.get(), signature.data(), &length, message.empty() ? &empty : message.data(),
+                         message.size(), secret_key.data()),
+              "OQS_SIG_sign");
+    if (length > signature.size()) sig.fail("liboqs reported a signature longer than its maximum");
+    signature.resize(length);
+    return signature;
+}
+
+bool sig_verify(std::string_view alg, ByteView public_key, ByteView message, ByteView signature) {
+    const Api& a = api();
+    try {
+        const Sig sig(a, alg, "");
+        if (public_key.size() != (*sig).length_public_key) return false;
+        // A signature never exceeds the maximum; an empty one cannot be valid.
+        if (signature.empty() || signature.size() > (*sig).length_signature) return false;
+        static const std::uint8_t empty = 0;
+        return a.sig_verify(sig.get(), message.empty() ? &empty : message.data(), message.size(), signature.data(),
+                            signature.size(), public_key.data()) == kSuccess;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+}  // namespace tesmar::oqs

@@ -1,0 +1,305 @@
+// tesmar.quantum._oqs: liboqs on plain bytes, mechanism names by strength.
+#include <string>
+
+#include "python/function.hpp"
+#include "python/quantum.hpp"
+
+namespace tesmar::py {
+namespace {
+
+using quantum::load_library;
+using quantum::pair;
+using quantum::run;
+using quantum::Strength;
+
+constexpr const char* kModule = "tesmar.quantum._oqs";
+
+// ---- _oqs(): which liboqs was loaded ---------------------------------------------------------
+
+PyStructSequence_Field library_fields[] = {
+    {"path", "the file the dynamic loader opened"},
+    {"version", "the version liboqs reports"},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc library_desc = {
+    "tesmar.quantum._oqs.liboqs",
+    "The liboqs library tesmar loaded: its path and version.",
+    library_fields,
+    2,
+};
+
+PyTypeObject* library_type() {
+    static PyTypeObject* type = PyStructSequence_NewType(&library_desc);
+    return type;
+}
+
+PyObject* library(PyObject* const*) {
+    const oqs::LibraryInfo* info = nullptr;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            info = &oqs::library();
+            return Py_None;
+        }))
+        return nullptr;
+    PyTypeObject* type = library_type();
+    if (!type) return nullptr;
+    PyObject* obj = PyStructSequence_New(type);
+    if (!obj) return nullptr;
+    PyObject* path = PyUnicode_DecodeFSDefaultAndSize(info->path.data(), static_cast<Py_ssize_t>(info->path.size()));
+    PyObject* version = PyUnicode_DecodeUTF8(info->version.data(), static_cast<Py_ssize_t>(info->version.size()),
+                                             "replace");
+    if (!path || !version) {
+        Py_XDECREF(path);
+        Py_XDECREF(version);
+        Py_DECREF(obj);
+        return nullptr;
+    }
+    PyStructSequence_SetItem(obj, 0, path);
+    PyStructSequence_SetItem(obj, 1, version);
+    return obj;
+}
+
+// ---- mechanism names -------------------------------------------------------------------------
+
+PyObject* text(std::string_view s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
+
+PyObject* family_name(PyObject* arg, oqs::Family family) {
+    Strength strength;
+    if (!strength.load(arg)) return nullptr;
+    return run(strength.object(), [&] { return text(oqs::mechanism(family, strength.value())); });
+}
+
+PyObject* frodo_alg(PyObject* const* args) { return family_name(args[0], oqs::Family::Frodo); }
+PyObject* cmce_alg(PyObject* const* args) { return family_name(args[0], oqs::Family::Cmce); }
+PyObject* mlkem_alg(PyObject* const* args) { return family_name(args[0], oqs::Family::Mlkem); }
+
+PyObject* sig_algorithm(PyObject* const* args) {
+    PyObject* kind = args[0];
+    const bool mldsa = PyUnicode_Check(kind) && PyUnicode_CompareWithASCIIString(kind, "mldsa") == 0;
+    if (mldsa) return family_name(args[1], oqs::Family::Mldsa);
+    if (!load_library()) return nullptr;
+    Strength strength;
+    if (!strength.load(args[1])) return nullptr;
+    std::string name;
+    if (!run(strength.object(), [&]() -> PyObject* {
+            NoGil nogil;
+            name = oqs::sig_algorithm("slhdsa", strength.value());
+            return Py_None;
+        }))
+        return nullptr;
+    return text(name);
+}
+
+// ---- the six operations ------------------------------------------------------------------------
+
+// Turns the error set while preparing a call into the operation's error: prefix, mechanism, cause.
+PyObject* fail_current(const char* prefix, PyObject* alg) {
+    PyObject* exc = PyErr_GetRaisedException();
+    PyObject* name = PyObject_Str(alg);
+    if (!name) {
+        Py_XDECREF(exc);
+        return nullptr;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &n);
+    std::string head = prefix;
+    if (utf8) head.append(utf8, static_cast<std::size_t>(n));
+    Py_DECREF(name);
+    if (!utf8) {
+        Py_XDECREF(exc);
+        return nullptr;
+    }
+    PyErr_SetRaisedException(exc);
+    return raise_from_current(ErrorKind::QuantumOperation, head + "): ");
+}
+
+// The mechanism name as liboqs gets it. Sets TypeError (or UnicodeEncodeError) otherwise.
+bool mechanism_name(PyObject* alg, std::string& out) {
+    if (!PyUnicode_Check(alg)) {
+        PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", Py_TYPE(alg)->tp_name);
+        return false;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(alg, &n);
+    if (!utf8) return false;
+    out.assign(utf8, static_cast<std::size_t>(n));
+    return true;
+}
+
+PyObject* kem_generate_keypair(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    if (!mechanism_name(args[0], alg)) return fail_current(oqs::KEM_KEYPAIR_PREFIX, args[0]);
+    oqs::KeyPair keys;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            keys = oqs::kem_keypair(alg);
+            return Py_None;
+        }))
+        return nullptr;
+    return pair(keys.public_key, keys.secret_key);
+}
+
+PyObject* encapsulate(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    Buffer public_key;
+    if (!mechanism_name(args[0], alg) || !public_key.load(args[1]))
+        return fail_current(oqs::ENCAPS_PREFIX, args[0]);
+    oqs::Encapsulation result;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            result = oqs::encapsulate(alg, public_key.view());
+            return Py_None;
+        }))
+        return nullptr;
+    return pair(result.ciphertext, result.shared_secret);
+}
+
+PyObject* decapsulate(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    Buffer secret_key, ciphertext;
+    if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !ciphertext.load(args[2]))
+        return fail_current(oqs::DECAPS_PREFIX, args[0]);
+    SecureBytes secret;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            secret = oqs::decapsulate(alg, secret_key.view(), ciphertext.view());
+            return Py_None;
+        }))
+        return nullptr;
+    return to_bytes(secret);
+}
+
+PyObject* sig_generate_keypair(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    if (!mechanism_name(args[0], alg)) return fail_current(oqs::SIG_KEYPAIR_PREFIX, args[0]);
+    oqs::KeyPair keys;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            keys = oqs::sig_keypair(alg);
+            return Py_None;
+        }))
+        return nullptr;
+    return pair(keys.public_key, keys.secret_key);
+}
+
+PyObject* sig_sign(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    Buffer secret_key, message;
+    if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !message.load(args[2]))
+        return fail_current(oqs::SIGN_PREFIX, args[0]);
+    Bytes signature;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            signature = oqs::sig_sign(alg, secret_key.view(), message.view());
+            return Py_None;
+        }))
+        return nullptr;
+    return to_bytes(signature);
+}
+
+PyObject* sig_verify(PyObject* const* args) {
+    if (!load_library()) return nullptr;
+    std::string alg;
+    Buffer public_key, message, signature;
+    if (!mechanism_name(args[0], alg) || !public_key.load(args[1]) || !message.load(args[2]) ||
+        !signature.load(args[3])) {
+        PyErr_Clear();
+        Py_RETURN_FALSE;
+    }
+    bool valid = false;
+    if (!guarded([&]() -> PyObject* {
+            NoGil nogil;
+            valid = oqs::sig_verify(alg, public_key.view(), message.view(), signature.view());
+            return Py_None;
+        }))
+        PyErr_Clear();  // every failure of a verification is a "no"
+    return PyBool_FromLong(valid);
+}
+
+// ---- tables ----------------------------------------------------------------------------------
+
+PyObject* name_table(oqs::Family family) {
+    PyObject* d = PyDict_New();
+    for (int s = 0; d && s < oqs::STRENGTHS; ++s) {
+        PyObject* k = PyLong_FromLong(s);
+        PyObject* v = k ? text(oqs::mechanism(family, s)) : nullptr;
+        const int rc = v ? PyDict_SetItem(d, k, v) : -1;
+        Py_XDECREF(k);
+        Py_XDECREF(v);
+        if (rc < 0) Py_CLEAR(d);
+    }
+    return d;
+}
+
+PyObject* slhdsa_table() {
+    PyObject* d = PyDict_New();
+    for (int s = 0; d && s < oqs::STRENGTHS; ++s) {
+        const oqs::SlhCandidates& c = oqs::slhdsa_candidates(s);
+        PyObject* k = PyLong_FromLong(s);
+        PyObject* v = k ? Py_BuildValue("[s#s#]", c[0].data(), static_cast<Py_ssize_t>(c[0].size()), c[1].data(),
+                                        static_cast<Py_ssize_t>(c[1].size()))
+                        : nullptr;
+        const int rc = v ? PyDict_SetItem(d, k, v) : -1;
+        Py_XDECREF(k);
+        Py_XDECREF(v);
+        if (rc < 0) Py_CLEAR(d);
+    }
+    return d;
+}
+
+const Register tables{
+    ObjectSpec{kModule, "_FRODO", [] { return name_table(oqs::Family::Frodo); }},
+    ObjectSpec{kModule, "_CMCE", [] { return name_table(oqs::Family::Cmce); }},
+    ObjectSpec{kModule, "_MLKEM", [] { return name_table(oqs::Family::Mlkem); }},
+    ObjectSpec{kModule, "_MLDSA", [] { return name_table(oqs::Family::Mldsa); }},
+    ObjectSpec{kModule, "_SLHDSA", slhdsa_table},
+};
+
+const Register functions{
+    FunctionSpec{kModule, "_oqs", library, {}, nullptr,
+                 "Load liboqs if it is not loaded yet and describe it.\n\n"
+                 "Returns a (path, version) record of the library the dynamic loader opened. liboqs is\n"
+                 "looked up as liboqs.so, then by its versioned names, on the loader's usual path; a\n"
+                 "failed attempt is not remembered, so a library installed later is found by the next\n"
+                 "call. Raises QuantumOperationError with an installation hint (the loader's error as\n"
+                 "cause) when none can be loaded."},
+    FunctionSpec{kModule, "frodo_alg", frodo_alg, {{"strength", "int"}}, "str",
+                 "FrodoKEM mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+    FunctionSpec{kModule, "cmce_alg", cmce_alg, {{"strength", "int"}}, "str",
+                 "Classic McEliece mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+    FunctionSpec{kModule, "mlkem_alg", mlkem_alg, {{"strength", "int"}}, "str",
+                 "ML-KEM mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+    FunctionSpec{kModule, "sig_algorithm", sig_algorithm, {{"kind", "str"}, {"strength", "int"}}, "str",
+                 "Signature mechanism name for a kind and strength.\n\n"
+                 "Kind \"mldsa\" gives the ML-DSA name without loading liboqs; any other kind means\n"
+                 "SLH-DSA: the first of the strength's two candidate names that the loaded liboqs has\n"
+                 "enabled, or QuantumOperationError when it enables neither."},
+    FunctionSpec{kModule, "generate_keypair", kem_generate_keypair, {{"alg", "str"}}, "tuple[bytes, bytes]",
+                 "Generate a KEM key pair: (public key, secret key) in liboqs's raw encoding."},
+    FunctionSpec{kModule, "encapsulate", encapsulate, {{"alg", "str"}, {"public_key", "bytes"}},
+                 "tuple[bytes, bytes]",
+                 "Encapsulate a fresh shared secret to a KEM public key: (ciphertext, shared secret)."},
+    FunctionSpec{kModule, "decapsulate", decapsulate,
+                 {{"alg", "str"}, {"secret_key", "bytes"}, {"ciphertext", "bytes"}}, "bytes",
+                 "Recover the shared secret of a KEM ciphertext with the secret key.\n\n"
+                 "A ciphertext of the right size that was made for another key gives another secret,\n"
+                 "not an error."},
+    FunctionSpec{kModule, "sig_generate_keypair", sig_generate_keypair, {{"alg", "str"}}, "tuple[bytes, bytes]",
+                 "Generate a signature key pair: (public key, secret key) in liboqs's raw encoding."},
+    FunctionSpec{kModule, "sig_sign", sig_sign, {{"alg", "str"}, {"secret_key", "bytes"}, {"message", "bytes"}},
+                 "bytes", "Sign a message with a raw secret key; returns the raw signature."},
+    FunctionSpec{kModule, "sig_verify", sig_verify,
+                 {{"alg", "str"}, {"public_key", "bytes"}, {"message", "bytes"}, {"signature", "bytes"}}, "bool",
+                 "True if the signature over the message verifies under the raw public key.\n\n"
+                 "Every failure gives False (unknown mechanism, wrong sizes, bad signature); only a\n"
+                 "missing liboqs raises."},
+};
+
+}  // namespace
+}  // namespace tesmar::py
