@@ -1,0 +1,286 @@
+#include "engine/quantum/schemes.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/errors.hpp"
+#include "engine/openssl.hpp"
+#include "engine/quantum/primitives.hpp"
+
+namespace tesmar::quantum {
+
+namespace {
+
+constexpr std::size_t NONCE = 12;
+constexpr std::size_t TAG = 16;
+constexpr std::size_t AES_KEY = 32;
+constexpr std::size_t GEN6_SALT = 16;
+constexpr std::size_t GEN5_SALT = 32;
+constexpr std::size_t HYBRID_SALT = 32;  // schemes 7 and 8
+constexpr std::size_t IV = 16;
+
+ByteView label(const char* text) { return as_bytes(std::string_view(text)); }
+
+[[noreturn]] void invalid(const char* message) { throw Error(ErrorKind::InvalidInput, message); }
+
+std::string_view frodo(std::int64_t strength) { return oqs::mechanism(oqs::Family::Frodo, strength); }
+std::string_view cmce(std::int64_t strength) { return oqs::mechanism(oqs::Family::Cmce, strength); }
+std::string_view mlkem(std::int64_t strength) { return oqs::mechanism(oqs::Family::Mlkem, strength); }
+
+void append(Bytes& out, ByteView part) { out.insert(out.end(), part.begin(), part.end()); }
+
+// The GCM layouts of schemes 4, 6, 7 and 8: prefix (salt, if any) || nonce || ciphertext || tag.
+Bytes gcm_message(ByteView prefix, ByteView key, ByteView data) {
+    Bytes out(prefix.size() + NONCE);
+    std::copy(prefix.begin(), prefix.end(), out.begin());
+    ossl::os_random(MutableBytes(out).subspan(prefix.size(), NONCE));
+    const Bytes sealed = gcm_seal(key, ByteView(out).subspan(prefix.size(), NONCE), data);
+    append(out, sealed);
+    return out;
+}
+
+// Opens the GCM part of a message whose nonce starts at `at` (length already checked).
+SecureBytes open_gcm_message(ByteView enc, std::size_t at, ByteView key) {
+    return gcm_open(key, enc.subspan(at, NONCE), enc.subspan(at + NONCE, enc.size() - at - NONCE - TAG),
+                    enc.last(TAG));
+}
+
+std::uint32_t u32le(ByteView b) {
+    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+void put_u32le(Bytes& out, std::uint64_t v) {
+    if (v > 0xFFFFFFFFu) throw Error(ErrorKind::Overflow, "length does not fit in 32 bits");
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// Scheme 2 and 5 messages: prefix (salt, if any) || IV || CBC ciphertext || HMAC over all before it.
+Bytes cbc_message(ByteView prefix, ByteView aes_key, ByteView mac_key, ByteView data) {
+    Bytes out(prefix.begin(), prefix.end());
+    out.resize(prefix.size() + IV);
+    ossl::os_random(MutableBytes(out).subspan(prefix.size(), IV));
+    const Bytes ct = cbc_encrypt(data, aes_key, ByteView(out).subspan(prefix.size(), IV));
+    append(out, ct);
+    const Mac mac = hmac256(mac_key, out);
+    append(out, mac);
+    return out;
+}
+
+// Checks the MAC (constant time) before anything is decrypted, then opens the CBC part.
+SecureBytes open_cbc_message(ByteView enc, std::size_t iv_at, ByteView aes_key, ByteView mac_key,
+                             const char* mac_failure) {
+    const ByteView covered = enc.first(enc.size() - HMAC_SIZE);
+    const Mac mac = hmac256(mac_key, covered);
+    if (!ossl::equal_ct(mac, enc.last(HMAC_SIZE))) throw Error(ErrorKind::Decryption, mac_failure);
+    return cbc_decrypt(covered.subspan(iv_at + IV), aes_key, covered.subspan(iv_at, IV));
+}
+
+KeyPair with_header(std::uint8_t scheme, std::int64_t strength, oqs::KeyPair raw) {
+    const std::uint8_t header[2] = {scheme, static_cast<std::uint8_t>(strength)};
+    KeyPair out{Bytes(header, header + 2), SecureBytes(2 + raw.secret_key.size())};
+    append(out.public_key, raw.public_key);
+    std::copy(header, header + 2, out.secret_key.data());
+    std::copy(raw.secret_key.view().begin(), raw.secret_key.view().end(), out.secret_key.data() + 2);
+    return out;
+}
+
+}  // namespace
+
+// ---- scheme 4: FrodoKEM-1344 + AES-256-GCM, key = HMAC(ss, 0x01) -------------------------------
+
+SecureBytes gen4_key(ByteView shared_secret) {
+    static const std::uint8_t one = 0x01;
+    Mac mac = hmac256(shared_secret, ByteView(&one, 1));
+    SecureBytes key(mac);
+    OPENSSL_cleanse(mac.data(), mac.size());
+    return key;
+}
+
+Sealed gen4_encrypt(ByteView data, ByteView raw_pk) {
+    oqs::Encapsulation kem = oqs::encapsulate(frodo(HIGHEST), raw_pk);
+    const SecureBytes key = gen4_key(kem.shared_secret);
+    return {std::move(kem.ciphertext), gcm_message({}, key, data)};
+}
+
+SecureBytes gen4_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule) {
+    if (enc.size() < NONCE + TAG) invalid("Invalid Gen4 encrypted message");
+    const SecureBytes ss = oqs::decapsulate(frodo(HIGHEST), raw_sk, capsule);
+    const SecureBytes key = gen4_key(ss);
+    return open_gcm_message(enc, 0, key);
+}
+
+// ---- scheme 6: FrodoKEM at the key's strength + salted HKDF + AES-256-GCM -----------------------
+
+Sealed gen6_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+    oqs::Encapsulation kem = oqs::encapsulate(frodo(strength), raw_pk);
+    std::uint8_t salt[GEN6_SALT];
+    ossl::os_random(salt);
+    const SecureBytes key = hkdf(kem.shared_secret, salt, label(GEN6_INFO), AES_KEY);
+    return {std::move(kem.ciphertext), gcm_message(salt, key, data)};
+}
+
+SecureBytes gen6_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
+    if (enc.size() < GEN6_SALT + NONCE + TAG) invalid("Invalid Gen6 encrypted message");
+    const SecureBytes ss = oqs::decapsulate(frodo(strength), raw_sk, capsule);
+    const SecureBytes key = hkdf(ss, enc.first(GEN6_SALT), label(GEN6_INFO), AES_KEY);
+    return open_gcm_message(enc, GEN6_SALT, key);
+}
+
+// ---- scheme 2: Classic McEliece + AES-256-CBC, MAC keyed with the shared secret ----------------
+
+Sealed gen2_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+    oqs::Encapsulation kem = oqs::encapsulate(cmce(strength), raw_pk);
+    const SecureBytes aes_key = hkdf(kem.shared_secret, {}, {}, AES_KEY);
+    return {std::move(kem.ciphertext), cbc_message({}, aes_key, kem.shared_secret, data)};
+}
+
+SecureBytes gen2_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
+    if (enc.size() < IV + CBC_BLOCK + HMAC_SIZE) invalid("Invalid Gen2 encrypted message");
+    const SecureBytes ss = oqs::decapsulate(cmce(strength), raw_sk, capsule);
+    const SecureBytes aes_key = hkdf(ss, {}, {}, AES_KEY);
+    return open_cbc_message(enc, 0, aes_key, ss, "Gen2 HMAC verification failed");
+}
+
+// ---- scheme 5: Classic McEliece + salted HKDF (AES key || MAC key) + AES-256-CBC ----------------
+
+Sealed gen5_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+    oqs::Encapsulation kem = oqs::encapsulate(cmce(strength), raw_pk);
+    std::uint8_t salt[GEN5_SALT];
+    ossl::os_random(salt);
+    const SecureBytes dk = hkdf(kem.shared_secret, salt, label(GEN5_INFO), 2 * AES_KEY);
+    return {std::move(kem.ciphertext), cbc_message(salt, dk.view().first(AES_KEY), dk.view().last(32), data)};
+}
+
+SecureBytes gen5_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
+    if (enc.size() < GEN5_SALT + IV + CBC_BLOCK + HMAC_SIZE) invalid("Invalid Gen5 encrypted message");
+    const SecureBytes ss = oqs::decapsulate(cmce(strength), raw_sk, capsule);
+    const SecureBytes dk = hkdf(ss, enc.first(GEN5_SALT), label(GEN5_INFO), 2 * AES_KEY);
+    return open_cbc_message(enc, GEN5_SALT, dk.view().first(AES_KEY), dk.view().last(32),
+                            "Gen5 HMAC verification failed");
+}
+
+// ---- scheme 8: X25519 + ML-KEM, HKDF over both secrets, AES-256-GCM ----------------------------
+
+KeyPair gen8_generate(std::int64_t strength) {
+    const std::string_view alg = mlkem(strength);
+    const X25519Pair x = x25519_generate();
+    oqs::KeyPair kem = oqs::kem_keypair(alg);
+    const std::uint8_t header[2] = {8, static_cast<std::uint8_t>(strength)};
+    KeyPair out{Bytes(header, header + 2), SecureBytes(2 + X25519_SIZE + kem.secret_key.size())};
+    append(out.public_key, x.public_key);
+    append(out.public_key, kem.public_key);
+    std::uint8_t* sk = out.secret_key.data();
+    sk = std::copy(header, header + 2, sk);
+    sk = std::copy(x.private_key.view().begin(), x.private_key.view().end(), sk);
+    std::copy(kem.secret_key.view().begin(), kem.secret_key.view().end(), sk);
+    return out;
+}
+
+namespace {
+SecureBytes gen8_key(ByteView x_ss, ByteView mlkem_ss, ByteView salt) {
+    SecureBytes ikm(x_ss.size() + mlkem_ss.size());
+    std::copy(x_ss.begin(), x_ss.end(), ikm.data());
+    std::copy(mlkem_ss.begin(), mlkem_ss.end(), ikm.data() + x_ss.size());
+    return hkdf(ikm, salt, label(GEN8_INFO), AES_KEY);
+}
+}  // namespace
+
+Sealed gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
+    if (raw.size() < X25519_SIZE) invalid("Invalid Gen8 public key");
+    const ByteView x_pub = raw.first(X25519_SIZE);
+    const ByteView mlkem_pub = raw.subspan(X25519_SIZE);
+    oqs::Encapsulation kem = oqs::encapsulate(mlkem(strength), mlkem_pub);
+    const X25519Pair eph = x25519_generate();
+    const SecureBytes x_ss = x25519_exchange(eph.private_key, x_pub);
+    std::uint8_t salt[HYBRID_SALT];
+    ossl::os_random(salt);
+    const SecureBytes key = gen8_key(x_ss, kem.shared_secret, salt);
+    Sealed out;
+    put_u32le(out.capsule, kem.ciphertext.size());
+    append(out.capsule, kem.ciphertext);
+    append(out.capsule, eph.public_key);
+    out.message = gcm_message(salt, key, data);
+    return out;
+}
+
+SecureBytes gen8_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength) {
+    if (raw.size() < X25519_SIZE) invalid("Invalid Gen8 private key");
+    if (secret.size() < 4 + X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
+    if (enc.size() < HYBRID_SALT + NONCE + TAG) invalid("Invalid Gen8 encrypted message");
+    const ByteView x_priv = raw.first(X25519_SIZE);
+    const ByteView mlkem_priv = raw.subspan(X25519_SIZE);
+    const std::uint64_t m = u32le(secret);
+    if (m == 0 || m > secret.size() - 4 - X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
+    const ByteView mlkem_ct = secret.subspan(4, m);
+    const ByteView eph_pub = secret.subspan(4 + m, X25519_SIZE);  // anything after it is ignored
+    const SecureBytes mlkem_ss = oqs::decapsulate(mlkem(strength), mlkem_priv, mlkem_ct);
+    const SecureBytes x_ss = x25519_exchange(x_priv, eph_pub);
+    const SecureBytes key = gen8_key(x_ss, mlkem_ss, enc.first(HYBRID_SALT));
+    return open_gcm_message(enc, HYBRID_SALT, key);
+}
+
+// ---- generation and dispatch -------------------------------------------------------------------
+
+KeyPair generate_keypair(int generation, std::int64_t strength) {
+    switch (generation) {
+        case 1:
+        case 2: return with_header(2, strength, oqs::kem_keypair(cmce(strength)));
+        case 5: return with_header(5, strength, oqs::kem_keypair(cmce(strength)));
+        case 3:
+        case 6: return with_header(6, strength, oqs::kem_keypair(frodo(strength)));
+        case 4: return with_header(4, HIGHEST, oqs::kem_keypair(frodo(HIGHEST)));
+        case 7: return gen7_generate(strength);
+        case 8: return gen8_generate(strength);
+        default: throw Error(ErrorKind::Value, std::to_string(generation) + " is not a valid QuantumGeneration");
+    }
+}
+
+namespace {
+std::string unsupported(std::uint8_t scheme, const char* what) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", scheme);
+    return std::string("Quantum generation 0x") + hex + " is not supported for " + what;
+}
+}  // namespace
+
+void check_public_key(ByteView public_key) {
+    const ByteView raw = slice_from(public_key, 2);
+    const bool all_zero = std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; });
+    if (public_key.size() < 3 || all_zero) invalid("Invalid or empty quantum public key");
+}
+
+Sealed encrypt(ByteView data, ByteView public_key) {
+    check_public_key(public_key);
+    const ByteView raw = public_key.subspan(2);
+    const std::uint8_t scheme = public_key[0];
+    const std::int64_t strength = public_key[1];
+    switch (scheme) {
+        case 4: return gen4_encrypt(data, raw);
+        case 6: return gen6_encrypt(data, raw, strength);
+        case 2: return gen2_encrypt(data, raw, strength);
+        case 5: return gen5_encrypt(data, raw, strength);
+        case 7: return gen7_encrypt(data, raw, strength);
+        case 8: return gen8_encrypt(data, raw, strength);
+        default: throw Error(ErrorKind::QuantumOperation, unsupported(scheme, "encryption"));
+    }
+}
+
+SecureBytes decrypt(ByteView encrypted_message, ByteView private_key, ByteView secret) {
+    if (private_key.size() < 3) invalid("Invalid quantum private key");
+    if (secret.empty()) invalid("Encapsulated secret required for quantum decryption");
+    const std::uint8_t scheme = private_key[0];
+    const std::int64_t strength = private_key[1];
+    const ByteView raw = private_key.subspan(2);
+    switch (scheme) {
+        case 4: return gen4_decrypt(encrypted_message, raw, secret);
+        case 6: return gen6_decrypt(encrypted_message, raw, secret, strength);
+        case 2: return gen2_decrypt(encrypted_message, raw, secret, strength);
+        case 5: return gen5_decrypt(encrypted_message, raw, secret, strength);
+        case 7: return gen7_decrypt(encrypted_message, raw, secret, strength);
+        case 8: return gen8_decrypt(encrypted_message, raw, secret, strength);
+        default: throw Error(ErrorKind::QuantumOperation, unsupported(scheme, "decryption"));
+    }
+}
+
+}  // namespace tesmar::quantum

@@ -1,0 +1,468 @@
+// tesmar.quantum.core: the post-quantum schemes, their dispatch and the signatures.
+#include "engine/quantum/primitives.hpp"
+#include "engine/quantum/schemes.hpp"
+#include "engine/quantum/signatures.hpp"
+#include "python/function.hpp"
+#include "python/quantum.hpp"
+
+namespace tesmar::py {
+namespace {
+
+using quantum::pair;
+using quantum::run;
+using quantum::Strength;
+namespace q = tesmar::quantum;
+
+constexpr const char* kModule = "tesmar.quantum.core";
+constexpr const char* kTypes = "tesmar.quantum.types";
+
+// ---- argument helpers ------------------------------------------------------------------------
+
+// Loads every bytes-like argument in order; false with the TypeError of the first bad one set.
+template <std::size_t N>
+bool load_all(Buffer (&buffers)[N], PyObject* const* args) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (!buffers[i].load(args[i])) return false;
+    return true;
+}
+
+// Runs `body` with the GIL released and translates engine errors (KeyError for a strength the
+// tables do not have, carrying `strength` when the caller converted one).
+template <class F>
+bool engine(PyObject* strength, F&& body) {
+    return run(strength, [&]() -> PyObject* {
+               NoGil nogil;
+               body();
+               return Py_None;
+           }) != nullptr;
+}
+
+// The member of a tesmar.quantum.types enumeration for the host's int() of `arg`; the
+// enumeration's own ValueError otherwise. Its integer value goes to `value`.
+bool member(const char* enum_name, PyObject* arg, long& value) {
+    PyObject* number = PyNumber_Long(arg);
+    if (!number) return false;
+    PyObject* types = PyImport_ImportModule(kTypes);
+    PyObject* cls = types ? PyObject_GetAttrString(types, enum_name) : nullptr;
+    PyObject* m = cls ? PyObject_CallOneArg(cls, number) : nullptr;
+    Py_XDECREF(cls);
+    Py_XDECREF(types);
+    Py_DECREF(number);
+    if (!m) return false;
+    value = PyLong_AsLong(m);
+    Py_DECREF(m);
+    return !(value == -1 && PyErr_Occurred());
+}
+
+PyObject* sealed(const q::Sealed& s) { return pair(s.capsule, s.message); }
+
+// ---- symmetric helpers -----------------------------------------------------------------------
+
+PyObject* hkdf(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    const Py_ssize_t length = PyNumber_AsSsize_t(args[3], PyExc_OverflowError);
+    if (length == -1 && PyErr_Occurred()) return nullptr;
+    if (length < 0) return raise(ErrorKind::Value, "length must be a non-negative integer");
+    SecureBytes out;
+    if (!engine(nullptr, [&] { out = q::hkdf(in[0].view(), in[1].view(), in[2].view(), static_cast<std::size_t>(length)); }))
+        return nullptr;
+    return to_bytes(out);
+}
+
+PyObject* gcm_seal(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    Bytes out;
+    if (!engine(nullptr, [&] { out = q::gcm_seal(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    const ByteView all(out);
+    return pair(all.first(all.size() - 16), all.last(16));
+}
+
+PyObject* gcm_open(PyObject* const* args) {
+    Buffer in[4];
+    // Unusable arguments fail like any other attempt to open: one message, the reason as cause.
+    if (!load_all(in, args)) return raise_fixed_from_current(ErrorKind::Decryption, q::GCM_FAILURE);
+    SecureBytes out;
+    if (!engine(nullptr, [&] { out = q::gcm_open(in[0].view(), in[1].view(), in[2].view(), in[3].view()); }))
+        return nullptr;
+    return to_bytes(out);
+}
+
+PyObject* hmac256(PyObject* const* args) {
+    Buffer in[2];
+    if (!load_all(in, args)) return nullptr;
+    q::Mac mac{};
+    if (!engine(nullptr, [&] { mac = q::hmac256(in[0].view(), in[1].view()); })) return nullptr;
+    return to_bytes(mac);
+}
+
+PyObject* cbc_encrypt(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    Bytes out;
+    if (!engine(nullptr, [&] { out = q::cbc_encrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    return to_bytes(out);
+}
+
+PyObject* cbc_decrypt(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    SecureBytes out;
+    if (!engine(nullptr, [&] { out = q::cbc_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    return to_bytes(out);
+}
+
+// ---- schemes 4 and 6 -------------------------------------------------------------------------
+
+PyObject* gen4_key(PyObject* const* args) {
+    Buffer ss;
+    if (!ss.load(args[0])) return nullptr;
+    SecureBytes key;
+    if (!engine(nullptr, [&] { key = q::gen4_key(ss.view()); })) return nullptr;
+    return to_bytes(key);
+}
+
+PyObject* gen4_encrypt(PyObject* const* args) {
+    Buffer in[2];
+    if (!load_all(in, args)) return nullptr;
+    q::Sealed out;
+    if (!engine(nullptr, [&] { out = q::gen4_encrypt(in[0].view(), in[1].view()); })) return nullptr;
+    return sealed(out);
+}
+
+PyObject* gen4_decrypt(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    SecureBytes out;
+    if (!engine(nullptr, [&] { out = q::gen4_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    return to_bytes(out);
+}
+
+// Scheme functions of the shape (data, raw_pk, strength) and (enc, raw_sk, capsule, strength).
+using EncryptFn = q::Sealed (*)(ByteView, ByteView, std::int64_t);
+using DecryptFn = SecureBytes (*)(ByteView, ByteView, ByteView, std::int64_t);
+
+PyObject* scheme_encrypt(PyObject* const* args, EncryptFn fn) {
+    Buffer in[2];
+    Strength strength;
+    if (!load_all(in, args) || !strength.load(args[2])) return nullptr;
+    q::Sealed out;
+    if (!engine(strength.object(), [&] { out = fn(in[0].view(), in[1].view(), strength.value()); })) return nullptr;
+    return sealed(out);
+}
+
+PyObject* scheme_decrypt(PyObject* const* args, DecryptFn fn) {
+    Buffer in[3];
+    Strength strength;
+    if (!load_all(in, args) || !strength.load(args[3])) return nullptr;
+    SecureBytes out;
+    if (!engine(strength.object(), [&] { out = fn(in[0].view(), in[1].view(), in[2].view(), strength.value()); }))
+        return nullptr;
+    return to_bytes(out);
+}
+
+PyObject* gen6_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen6_encrypt); }
+PyObject* gen6_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen6_decrypt); }
+PyObject* gen2_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen2_encrypt); }
+PyObject* gen2_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen2_decrypt); }
+PyObject* gen5_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen5_encrypt); }
+PyObject* gen5_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen5_decrypt); }
+PyObject* gen7_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen7_encrypt); }
+PyObject* gen7_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen7_decrypt); }
+PyObject* gen8_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen8_encrypt); }
+PyObject* gen8_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen8_decrypt); }
+
+// ---- scheme 7 and 8 helpers ------------------------------------------------------------------
+
+PyObject* xor_mix(PyObject* const* args) {
+    Buffer in[2];
+    if (!load_all(in, args)) return nullptr;
+    SecureBytes out;
+    if (!engine(nullptr, [&] { out = q::xor_mix(in[0].view(), in[1].view()); })) return nullptr;
+    return to_bytes(out);
+}
+
+PyObject* der_len(PyObject* const* args) {
+    PyObject* n = PyNumber_Index(args[0]);
+    if (!n) return nullptr;
+    PyObject* zero = PyLong_FromLong(0);
+    const int negative = zero ? PyObject_RichCompareBool(n, zero, Py_LT) : -1;
+    Py_XDECREF(zero);
+    if (negative != 0) {
+        Py_DECREF(n);
+        return negative < 0 ? nullptr : raise(ErrorKind::Value, "a DER length cannot be negative");
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(n);
+    Py_DECREF(n);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    return guarded([&] { return to_bytes(q::der_len(value)); });
+}
+
+PyObject* pkcs1_to_spki(PyObject* const* args) {
+    Buffer pkcs1;
+    if (!pkcs1.load(args[0])) return nullptr;
+    return guarded([&] { return to_bytes(q::pkcs1_to_spki(pkcs1.view())); });
+}
+
+PyObject* generated(int scheme, PyObject* arg) {
+    Strength strength;
+    if (!strength.load(arg)) return nullptr;
+    q::KeyPair keys;
+    if (!engine(strength.object(), [&] {
+            keys = scheme == 7 ? q::gen7_generate(strength.value()) : q::gen8_generate(strength.value());
+        }))
+        return nullptr;
+    return pair(keys.public_key, keys.secret_key);
+}
+
+PyObject* gen7_generate(PyObject* const* args) { return generated(7, args[0]); }
+PyObject* gen8_generate(PyObject* const* args) { return generated(8, args[0]); }
+
+// Works on any X25519 private key object that gives its raw 32 bytes through private_bytes_raw()
+// (the shape of the usual Python key classes).
+PyObject* x25519_raw(PyObject* const* args) {
+    PyObject* raw = PyObject_CallMethod(args[0], "private_bytes_raw", nullptr);
+    if (!raw) return nullptr;
+    Buffer priv;
+    const bool ok = priv.load(raw);
+    Py_DECREF(raw);
+    if (!ok) return nullptr;
+    std::array<std::uint8_t, q::X25519_SIZE> pub{};
+    if (!engine(nullptr, [&] { pub = q::x25519_public(priv.view()); })) return nullptr;
+    return pair(pub, priv.view());
+}
+
+// ---- generation and dispatch -----------------------------------------------------------------
+
+PyObject* generate_keypair(PyObject* const* args) {
+    long generation = 0, strength = 0;
+    if (!member("QuantumGeneration", args[0], generation) || !member("QuantumStrength", args[1], strength))
+        return nullptr;
+    q::KeyPair keys;
+    if (!engine(nullptr, [&] { keys = q::generate_keypair(static_cast<int>(generation), strength); })) return nullptr;
+    return pair(keys.public_key, keys.secret_key);
+}
+
+PyObject* encrypt(PyObject* const* args) {
+    Buffer public_key;
+    if (!public_key.load(args[1])) return nullptr;
+    // The key is judged before the message is looked at.
+    if (!guarded([&]() -> PyObject* {
+            q::check_public_key(public_key.view());
+            return Py_None;
+        }))
+        return nullptr;
+    Text message;
+    if (!message.load(args[0], "message")) return nullptr;
+    q::Sealed out;
+    if (!engine(nullptr, [&] { out = q::encrypt(message.bytes(), public_key.view()); })) return nullptr;
+    return sealed(out);
+}
+
+PyObject* decrypt(PyObject* const* args) {
+    Buffer in[3];
+    if (!load_all(in, args)) return nullptr;
+    SecureBytes plain;
+    if (!engine(nullptr, [&] { plain = q::decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    PyObject* text = decode_utf8(plain);
+    if (!text) return raise_fixed_from_current(ErrorKind::Decryption, "Decrypted quantum data is not valid UTF-8");
+    return text;
+}
+
+// ---- signatures ------------------------------------------------------------------------------
+
+PyObject* generate_signature_keypair(PyObject* const* args) {
+    long algorithm = 0, strength = 0;
+    if (!member("SignatureAlgorithm", args[0], algorithm) || !member("QuantumStrength", args[1], strength))
+        return nullptr;
+    q::KeyPair keys;
+    if (!engine(nullptr, [&] { keys = q::generate_signature_keypair(static_cast<int>(algorithm), strength); }))
+        return nullptr;
+    return pair(keys.public_key, keys.secret_key);
+}
+
+PyObject* sign(PyObject* const* args) {
+    Buffer in[2];
+    if (!load_all(in, args)) return nullptr;
+    Bytes signature;
+    if (!engine(nullptr, [&] { signature = q::sign(in[0].view(), in[1].view()); })) return nullptr;
+    return to_bytes(signature);
+}
+
+PyObject* verify(PyObject* const* args) {
+    Buffer public_key;
+    if (!public_key.load(args[2])) return nullptr;
+    Buffer data, signature;
+    // What the backend would refuse to look at cannot verify.
+    const bool usable = data.load(args[0]) && signature.load(args[1]);
+    if (!usable) PyErr_Clear();
+    bool valid = false;
+    if (!engine(nullptr, [&] {
+            if (usable) {
+                valid = q::verify(data.view(), signature.view(), public_key.view());
+            } else {
+                // Still raises for what is wrong outside the checked data (strength, backend).
+                q::verify({}, {}, public_key.view());
+            }
+        }))
+        return nullptr;
+    return PyBool_FromLong(valid);
+}
+
+PyObject* sig_kind(PyObject* const* args) {
+    PyObject* types = PyImport_ImportModule(kTypes);
+    PyObject* cls = types ? PyObject_GetAttrString(types, "SignatureAlgorithm") : nullptr;
+    PyObject* ml_dsa = cls ? PyObject_GetAttrString(cls, "ML_DSA") : nullptr;
+    Py_XDECREF(cls);
+    Py_XDECREF(types);
+    if (!ml_dsa) return nullptr;
+    const int is_ml_dsa = PyObject_RichCompareBool(args[0], ml_dsa, Py_EQ);
+    Py_DECREF(ml_dsa);
+    if (is_ml_dsa < 0) return nullptr;
+    return PyUnicode_FromString(is_ml_dsa ? "mldsa" : "slhdsa");
+}
+
+PyObject* sig_strip(PyObject* const* args) {
+    Buffer headered;
+    Text label;
+    if (!headered.load(args[0]) || !label.load(args[1], "label")) return nullptr;
+    return guarded([&] {
+        const q::SigKey key = q::sig_strip(headered.view(), label.view());
+        PyObject* raw = to_bytes(key.raw);
+        return raw ? Py_BuildValue("(iiN)", key.scheme, key.strength, raw) : nullptr;
+    });
+}
+
+// ---- module constants ------------------------------------------------------------------------
+
+PyObject* info(const char* label) { return PyBytes_FromString(label); }
+
+const Register constants{
+    ObjectSpec{kModule, "_GEN8_INFO", [] { return info(q::GEN8_INFO); }},
+    ObjectSpec{kModule, "_GEN6_INFO", [] { return info(q::GEN6_INFO); }},
+    ObjectSpec{kModule, "_GEN5_INFO", [] { return info(q::GEN5_INFO); }},
+    ObjectSpec{kModule, "_GEN7_INFO", [] { return info(q::GEN7_INFO); }},
+    ObjectSpec{kModule, "_RSA_ALG_ID", [] { return to_bytes(q::RSA_ALG_ID); }},
+};
+
+constexpr const char* kPair = "tuple[bytes, bytes]";
+
+const Register functions{
+    FunctionSpec{kModule, "_hkdf", hkdf, {{"ikm", "bytes"}, {"salt", "bytes"}, {"info", "bytes"}, {"length", "int"}},
+                 "bytes",
+                 "HKDF-SHA-256 (RFC 5869) of ikm with salt and info; length bytes (at most 8160).\n\n"
+                 "An empty salt counts as no salt."},
+    FunctionSpec{kModule, "_gcm_seal", gcm_seal, {{"key", "bytes"}, {"nonce", "bytes"}, {"data", "bytes"}}, kPair,
+                 "AES-GCM encryption without associated data: (ciphertext, 16-byte tag)."},
+    FunctionSpec{kModule, "_gcm_open", gcm_open,
+                 {{"key", "bytes"}, {"nonce", "bytes"}, {"ciphertext", "bytes"}, {"tag", "bytes"}}, "bytes",
+                 "AES-GCM decryption without associated data.\n\n"
+                 "Any failure (authentication, unusable key or nonce) raises DecryptionError with one\n"
+                 "message and the reason as cause."},
+    FunctionSpec{kModule, "_hmac256", hmac256, {{"key", "bytes"}, {"data", "bytes"}}, "bytes",
+                 "HMAC-SHA-256 of data under key (32 bytes)."},
+    FunctionSpec{kModule, "_cbc_encrypt", cbc_encrypt, {{"data", "bytes"}, {"key", "bytes"}, {"iv", "bytes"}},
+                 "bytes", "AES-CBC encryption of data padded with PKCS#7 to whole 16-byte blocks."},
+    FunctionSpec{kModule, "_cbc_decrypt", cbc_decrypt, {{"ciphertext", "bytes"}, {"key", "bytes"}, {"iv", "bytes"}},
+                 "bytes",
+                 "AES-CBC decryption and PKCS#7 unpadding.\n\n"
+                 "Raises DecryptionError for a bad padding; unusable keys, IVs or lengths raise\n"
+                 "ValueError."},
+    FunctionSpec{kModule, "_gen4_key", gen4_key, {{"ss", "bytes"}}, "bytes",
+                 "Scheme 4's AES key: HMAC-SHA-256 of the single byte 0x01 under the shared secret."},
+    FunctionSpec{kModule, "_gen4_encrypt", gen4_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}}, kPair,
+                 "Scheme 4 (FrodoKEM-1344-AES, AES-256-GCM): (capsule, nonce || ciphertext || tag)."},
+    FunctionSpec{kModule, "_gen4_decrypt", gen4_decrypt, {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}},
+                 "bytes", "Open a scheme 4 message with the raw FrodoKEM-1344-AES secret key."},
+    FunctionSpec{kModule, "_gen6_encrypt", gen6_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
+                 kPair,
+                 "Scheme 6 (FrodoKEM at the strength, salted HKDF, AES-256-GCM):\n"
+                 "(capsule, salt || nonce || ciphertext || tag)."},
+    FunctionSpec{kModule, "_gen6_decrypt", gen6_decrypt,
+                 {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
+                 "Open a scheme 6 message with the raw FrodoKEM secret key of the strength."},
+    FunctionSpec{kModule, "_gen2_encrypt", gen2_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
+                 kPair,
+                 "Scheme 2 (Classic McEliece, AES-256-CBC, HMAC keyed with the shared secret):\n"
+                 "(capsule, IV || ciphertext || HMAC)."},
+    FunctionSpec{kModule, "_gen2_decrypt", gen2_decrypt,
+                 {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
+                 "Open a scheme 2 message; the MAC is checked before anything is decrypted."},
+    FunctionSpec{kModule, "_gen5_encrypt", gen5_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
+                 kPair,
+                 "Scheme 5 (Classic McEliece, salted HKDF, AES-256-CBC, HMAC over salt, IV and\n"
+                 "ciphertext): (capsule, salt || IV || ciphertext || HMAC)."},
+    FunctionSpec{kModule, "_gen5_decrypt", gen5_decrypt,
+                 {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
+                 "Open a scheme 5 message; the MAC is checked before anything is decrypted."},
+    FunctionSpec{kModule, "_xor_mix", xor_mix, {{"session_key", "bytes"}, {"frodo_ss", "bytes"}}, "bytes",
+                 "32 bytes: session_key[i] XOR frodo_ss[i % len(frodo_ss)]."},
+    FunctionSpec{kModule, "_der_len", der_len, {{"n", "int"}}, "bytes",
+                 "The DER length field for n: one byte below 128, else 0x80 | count, then n big-endian."},
+    FunctionSpec{kModule, "_pkcs1_to_spki", pkcs1_to_spki, {{"pkcs1", "bytes"}}, "bytes",
+                 "Wrap a DER RSAPublicKey into a SubjectPublicKeyInfo (rsaEncryption, NULL parameters).\n\n"
+                 "The input is not parsed: any bytes are wrapped."},
+    FunctionSpec{kModule, "_gen7_generate", gen7_generate, {{"strength", "QuantumStrength"}}, kPair,
+                 "Scheme 7 key pair: RSA-4096 (PKCS#1 DER, 32-bit little-endian length first) followed\n"
+                 "by the FrodoKEM key of the strength, each key behind the header 07, strength."},
+    FunctionSpec{kModule, "_gen7_encrypt", gen7_encrypt, {{"data", "bytes"}, {"raw", "bytes"}, {"strength", "int"}},
+                 kPair,
+                 "Scheme 7 (RSA-OAEP session key XOR FrodoKEM secret, HKDF, AES-256-GCM):\n"
+                 "(u32le length || OAEP block || FrodoKEM capsule, salt || nonce || ciphertext || tag)."},
+    FunctionSpec{kModule, "_gen7_decrypt", gen7_decrypt,
+                 {{"enc", "bytes"}, {"raw", "bytes"}, {"secret", "bytes"}, {"strength", "int"}}, "bytes",
+                 "Open a scheme 7 message with the raw scheme 7 private key."},
+    FunctionSpec{kModule, "_x25519_raw", x25519_raw, {{"priv", "X25519PrivateKey"}}, kPair,
+                 "(raw public key, raw private key), 32 bytes each, of an X25519 private key object\n"
+                 "(any object whose private_bytes_raw() gives the raw private key)."},
+    FunctionSpec{kModule, "_gen8_generate", gen8_generate, {{"strength", "QuantumStrength"}}, kPair,
+                 "Scheme 8 key pair: raw X25519 key (32 bytes) followed by the ML-KEM key of the\n"
+                 "strength, each key behind the header 08, strength."},
+    FunctionSpec{kModule, "_gen8_encrypt", gen8_encrypt, {{"data", "bytes"}, {"raw", "bytes"}, {"strength", "int"}},
+                 kPair,
+                 "Scheme 8 (ephemeral X25519 and ML-KEM, HKDF, AES-256-GCM): (u32le length ||\n"
+                 "ML-KEM ciphertext || ephemeral public key, salt || nonce || ciphertext || tag)."},
+    FunctionSpec{kModule, "_gen8_decrypt", gen8_decrypt,
+                 {{"enc", "bytes"}, {"raw", "bytes"}, {"secret", "bytes"}, {"strength", "int"}}, "bytes",
+                 "Open a scheme 8 message with the raw scheme 8 private key."},
+    FunctionSpec{kModule, "generate_keypair", generate_keypair,
+                 {{"generation", "QuantumGeneration | int", "QuantumGeneration.GEN8"},
+                  {"strength", "QuantumStrength | int", "QuantumStrength.HIGHEST"}},
+                 kPair,
+                 "Generate a post-quantum encryption key pair: (public key, private key).\n\n"
+                 "Both keys start with the scheme byte and the strength byte. GEN1 and GEN2 give scheme 2\n"
+                 "(Classic McEliece, CBC+HMAC), GEN3 and GEN6 scheme 6 (FrodoKEM, GCM), GEN4 scheme 4\n"
+                 "(FrodoKEM-1344, always strength 2), GEN5 scheme 5, GEN7 scheme 7 (RSA-4096 +\n"
+                 "FrodoKEM) and GEN8 scheme 8 (X25519 + ML-KEM). Unknown values raise ValueError."},
+    FunctionSpec{kModule, "encrypt", encrypt, {{"message", "str"}, {"public_key", "bytes"}}, kPair,
+                 "Encrypt text to a post-quantum public key: (encapsulated secret, encrypted message).\n\n"
+                 "The scheme is read from the key's first byte. Both halves are needed to decrypt."},
+    FunctionSpec{kModule, "decrypt", decrypt,
+                 {{"encrypted_message", "bytes"}, {"private_key", "bytes"}, {"secret", "bytes"}}, "str",
+                 "Decrypt a message made by encrypt with the matching private key and its\n"
+                 "encapsulated secret; returns the text.\n\n"
+                 "Wrong keys and tampered data raise DecryptionError."},
+    FunctionSpec{kModule, "generate_signature_keypair", generate_signature_keypair,
+                 {{"algorithm", "SignatureAlgorithm | int", "SignatureAlgorithm.ML_DSA"},
+                  {"strength", "QuantumStrength | int", "QuantumStrength.HIGHEST"}},
+                 kPair,
+                 "Generate a signature key pair: (public key, private key), each behind the header\n"
+                 "algorithm, strength. ML-DSA-44/65/87 or SLH-DSA SHA2-128f/192f/256f by strength."},
+    FunctionSpec{kModule, "sign", sign, {{"data", "bytes"}, {"private_key", "bytes"}}, "bytes",
+                 "Sign bytes with a signature private key; the mechanism comes from the key's header."},
+    FunctionSpec{kModule, "verify", verify, {{"data", "bytes"}, {"signature", "bytes"}, {"public_key", "bytes"}},
+                 "bool",
+                 "True if the signature over data verifies under the public key.\n\n"
+                 "Malformed keys and signatures give False; a strength byte no mechanism has raises\n"
+                 "KeyError and a missing backend QuantumOperationError."},
+    FunctionSpec{kModule, "_sig_kind", sig_kind, {{"alg", "SignatureAlgorithm"}}, "str",
+                 "\"mldsa\" for SignatureAlgorithm.ML_DSA, \"slhdsa\" for anything else."},
+    FunctionSpec{kModule, "_sig_strip", sig_strip, {{"headered", "bytes"}, {"label", "str"}},
+                 "tuple[int, int, bytes]",
+                 "Split a signature key into (scheme id, strength, raw key).\n\n"
+                 "Keys of two bytes or fewer raise InvalidInputError \"Invalid <label> key: missing header\"."},
+};
+
+}  // namespace
+}  // namespace tesmar::py
