@@ -54,6 +54,13 @@ class _Password:
 class _Quantum:
     """Post-quantum encryption schemes and signatures."""
 
+    generate_keypair = staticmethod(_q_core.generate_keypair)
+    encrypt = staticmethod(_q_core.encrypt)
+    decrypt = staticmethod(_q_core.decrypt)
+    generate_signature_keypair = staticmethod(_q_core.generate_signature_keypair)
+    sign = staticmethod(_q_core.sign)
+    verify = staticmethod(_q_core.verify)
+
 
 aes = _AES()
 rsa = _RSA()
