@@ -229,7 +229,7 @@ PyObject* x25519_raw(PyObject* const* args) {
     Py_DECREF(raw);
     if (!ok) return nullptr;
     std::array<std::uint8_t, q::X25519_SIZE> pub{};
-    if (!engine(nullptr, [&] { pub = q::x25519_public(priv.view()); })) return nullptr;
+    if (!engine(nullptr, [&] { pub = q::x25519_public(q::x25519_load_private(priv.view()).get()); })) return nullptr;
     return pair(pub, priv.view());
 }
 

@@ -114,7 +114,8 @@ PyObject* fail_current(const char* prefix, PyObject* alg) {
     return raise_from_current(ErrorKind::QuantumOperation, head + "): ");
 }
 
-// The mechanism name as liboqs gets it. Sets TypeError (or UnicodeEncodeError) otherwise.
+// The mechanism name as liboqs gets it (a C string). Sets TypeError, ValueError or
+// UnicodeEncodeError otherwise.
 bool mechanism_name(PyObject* alg, std::string& out) {
     if (!PyUnicode_Check(alg)) {
         PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", Py_TYPE(alg)->tp_name);
@@ -124,6 +125,10 @@ bool mechanism_name(PyObject* alg, std::string& out) {
     const char* utf8 = PyUnicode_AsUTF8AndSize(alg, &n);
     if (!utf8) return false;
     out.assign(utf8, static_cast<std::size_t>(n));
+    if (out.find('\0') != std::string::npos) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return false;
+    }
     return true;
 }
 

@@ -64,13 +64,6 @@ void cbc_blocks(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
     }
 }
 
-ossl::PKey x25519_private(ByteView raw) {
-    if (raw.size() != X25519_SIZE) throw Error(ErrorKind::Value, "An X25519 private key is 32 bytes long.");
-    ossl::PKey key(EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, raw.data(), raw.size()));
-    if (!key) ossl::fail(ErrorKind::Value, "", "invalid X25519 private key");
-    return key;
-}
-
 }  // namespace
 
 SecureBytes hkdf(ByteView ikm, ByteView salt, ByteView info, std::size_t length) {
@@ -161,33 +154,41 @@ SecureBytes gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView
     return out;
 }
 
-X25519Pair x25519_generate() {
-    ossl::PKey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519"));
-    if (!key) ossl::fail(ErrorKind::Value, "", "X25519 key generation failed");
-    X25519Pair pair{{}, SecureBytes(X25519_SIZE)};
-    std::size_t pub_len = X25519_SIZE, priv_len = X25519_SIZE;
-    if (EVP_PKEY_get_raw_public_key(key.get(), pair.public_key.data(), &pub_len) != 1 ||
-        EVP_PKEY_get_raw_private_key(key.get(), pair.private_key.data(), &priv_len) != 1 ||
-        pub_len != X25519_SIZE || priv_len != X25519_SIZE)
-        ossl::fail(ErrorKind::Value, "", "X25519 key encoding failed");
-    return pair;
+X25519Key x25519_generate() {
+    X25519Key out{ossl::PKey(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519")), {}};
+    if (!out.key) ossl::fail(ErrorKind::Value, "", "X25519 key generation failed");
+    out.public_key = x25519_public(out.key.get());
+    return out;
 }
 
-std::array<std::uint8_t, X25519_SIZE> x25519_public(ByteView private_key) {
-    const ossl::PKey key = x25519_private(private_key);
-    std::array<std::uint8_t, X25519_SIZE> out{};
+ossl::PKey x25519_load_private(ByteView raw) {
+    if (raw.size() != X25519_SIZE) throw Error(ErrorKind::Value, "An X25519 private key is 32 bytes long.");
+    ossl::PKey key(EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, raw.data(), raw.size()));
+    if (!key) ossl::fail(ErrorKind::Value, "", "invalid X25519 private key");
+    return key;
+}
+
+SecureBytes x25519_private_bytes(EVP_PKEY* key) {
+    SecureBytes out(X25519_SIZE);
     std::size_t len = out.size();
-    if (EVP_PKEY_get_raw_public_key(key.get(), out.data(), &len) != 1 || len != out.size())
+    if (EVP_PKEY_get_raw_private_key(key, out.data(), &len) != 1 || len != X25519_SIZE)
         ossl::fail(ErrorKind::Value, "", "X25519 key encoding failed");
     return out;
 }
 
-SecureBytes x25519_exchange(ByteView private_key, ByteView peer_public) {
-    const ossl::PKey key = x25519_private(private_key);
+std::array<std::uint8_t, X25519_SIZE> x25519_public(EVP_PKEY* key) {
+    std::array<std::uint8_t, X25519_SIZE> out{};
+    std::size_t len = out.size();
+    if (EVP_PKEY_get_raw_public_key(key, out.data(), &len) != 1 || len != out.size())
+        ossl::fail(ErrorKind::Value, "", "X25519 key encoding failed");
+    return out;
+}
+
+SecureBytes x25519_exchange(EVP_PKEY* private_key, ByteView peer_public) {
     if (peer_public.size() != X25519_SIZE) throw Error(ErrorKind::Value, "An X25519 public key is 32 bytes long.");
     ossl::PKey peer(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer_public.data(), peer_public.size()));
     if (!peer) ossl::fail(ErrorKind::Value, "", "invalid X25519 public key");
-    ossl::PKeyCtx ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ossl::PKeyCtx ctx(EVP_PKEY_CTX_new(private_key, nullptr));
     if (!ctx) throw std::bad_alloc();
     SecureBytes secret(X25519_SIZE);
     std::size_t len = secret.size();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/bytes.hpp"
+#include "engine/openssl.hpp"
 
 namespace tesmar::quantum {
 
@@ -33,14 +34,17 @@ SecureBytes cbc_decrypt(ByteView ciphertext, ByteView key, ByteView iv);
 Bytes gcm_seal(ByteView key, ByteView nonce, ByteView data);
 SecureBytes gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView tag);
 
-struct X25519Pair {
+// X25519 keys stay OpenSSL objects while they are used: importing a raw private key costs a
+// scalar multiplication of its own (OpenSSL derives the public key on import).
+struct X25519Key {
+    ossl::PKey key;
     std::array<std::uint8_t, X25519_SIZE> public_key;
-    SecureBytes private_key;
 };
-X25519Pair x25519_generate();
-// The public key of a raw private key (Error(Value) unless 32 bytes).
-std::array<std::uint8_t, X25519_SIZE> x25519_public(ByteView private_key);
+X25519Key x25519_generate();
+ossl::PKey x25519_load_private(ByteView raw);  // Error(Value) unless 32 bytes
+SecureBytes x25519_private_bytes(EVP_PKEY* key);
+std::array<std::uint8_t, X25519_SIZE> x25519_public(EVP_PKEY* key);
 // Error(Value, "Error computing shared key.") for a peer key that gives the all-zero secret.
-SecureBytes x25519_exchange(ByteView private_key, ByteView peer_public);
+SecureBytes x25519_exchange(EVP_PKEY* private_key, ByteView peer_public);
 
 }  // namespace tesmar::quantum

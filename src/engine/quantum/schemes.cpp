@@ -136,7 +136,7 @@ Sealed gen2_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
 }
 
 SecureBytes gen2_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
-    if (enc.size() < IV + CBC_BLOCK + HMAC_SIZE) invalid("Invalid Gen2 encrypted message");
+    if (enc.size() < IV + HMAC_SIZE) invalid("Invalid Gen2 encrypted message");
     const SecureBytes ss = oqs::decapsulate(cmce(strength), raw_sk, capsule);
     const SecureBytes aes_key = hkdf(ss, {}, {}, AES_KEY);
     return open_cbc_message(enc, 0, aes_key, ss, "Gen2 HMAC verification failed");
@@ -153,7 +153,7 @@ Sealed gen5_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
 }
 
 SecureBytes gen5_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
-    if (enc.size() < GEN5_SALT + IV + CBC_BLOCK + HMAC_SIZE) invalid("Invalid Gen5 encrypted message");
+    if (enc.size() < GEN5_SALT + IV + HMAC_SIZE) invalid("Invalid Gen5 encrypted message");
     const SecureBytes ss = oqs::decapsulate(cmce(strength), raw_sk, capsule);
     const SecureBytes dk = hkdf(ss, enc.first(GEN5_SALT), label(GEN5_INFO), 2 * AES_KEY);
     return open_cbc_message(enc, GEN5_SALT, dk.view().first(AES_KEY), dk.view().last(32),
@@ -164,7 +164,8 @@ SecureBytes gen5_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::i
 
 KeyPair gen8_generate(std::int64_t strength) {
     const std::string_view alg = mlkem(strength);
-    const X25519Pair x = x25519_generate();
+    const X25519Key x = x25519_generate();
+    const SecureBytes x_priv = x25519_private_bytes(x.key.get());
     oqs::KeyPair kem = oqs::kem_keypair(alg);
     const std::uint8_t header[2] = {8, static_cast<std::uint8_t>(strength)};
     KeyPair out{Bytes(header, header + 2), SecureBytes(2 + X25519_SIZE + kem.secret_key.size())};
@@ -172,7 +173,7 @@ KeyPair gen8_generate(std::int64_t strength) {
     append(out.public_key, kem.public_key);
     std::uint8_t* sk = out.secret_key.data();
     sk = std::copy(header, header + 2, sk);
-    sk = std::copy(x.private_key.view().begin(), x.private_key.view().end(), sk);
+    sk = std::copy(x_priv.view().begin(), x_priv.view().end(), sk);
     std::copy(kem.secret_key.view().begin(), kem.secret_key.view().end(), sk);
     return out;
 }
@@ -191,8 +192,8 @@ Sealed gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
     const ByteView x_pub = raw.first(X25519_SIZE);
     const ByteView mlkem_pub = raw.subspan(X25519_SIZE);
     oqs::Encapsulation kem = oqs::encapsulate(mlkem(strength), mlkem_pub);
-    const X25519Pair eph = x25519_generate();
-    const SecureBytes x_ss = x25519_exchange(eph.private_key, x_pub);
+    const X25519Key eph = x25519_generate();
+    const SecureBytes x_ss = x25519_exchange(eph.key.get(), x_pub);
     std::uint8_t salt[HYBRID_SALT];
     ossl::os_random(salt);
     const SecureBytes key = gen8_key(x_ss, kem.shared_secret, salt);
@@ -215,7 +216,7 @@ SecureBytes gen8_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64
     const ByteView mlkem_ct = secret.subspan(4, m);
     const ByteView eph_pub = secret.subspan(4 + m, X25519_SIZE);  // anything after it is ignored
     const SecureBytes mlkem_ss = oqs::decapsulate(mlkem(strength), mlkem_priv, mlkem_ct);
-    const SecureBytes x_ss = x25519_exchange(x_priv, eph_pub);
+    const SecureBytes x_ss = x25519_exchange(x25519_load_private(x_priv).get(), eph_pub);
     const SecureBytes key = gen8_key(x_ss, mlkem_ss, enc.first(HYBRID_SALT));
     return open_gcm_message(enc, HYBRID_SALT, key);
 }
