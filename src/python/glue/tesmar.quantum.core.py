@@ -9,3 +9,4 @@ the algorithm (1 ML-DSA, 2 SLH-DSA) and strength the same way; signatures carry 
 from tesmar.errors import DecryptionError, InvalidInputError, QuantumOperationError
 from tesmar.quantum import _oqs
 from tesmar.quantum.types import QuantumGeneration, QuantumStrength, SignatureAlgorithm
+from tesmar.rsa.core import _OAEP
