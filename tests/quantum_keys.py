@@ -59,8 +59,13 @@ def scheme_pair(scheme, strength, variant=0):
 
 
 @functools.cache
+def gen7_generated(variant=0):
+    """A scheme-7 pair from generate_keypair (strength 2): one RSA-4096 key generation each."""
+    return core.generate_keypair(7, 2)
+
+
 def _rsa_parts(variant):
-    pub, priv = core._gen7_generate(2)
+    pub, priv = gen7_generated(variant)
     return _split7(pub[2:]), _split7(priv[2:])
 
 
@@ -70,6 +75,8 @@ def _split7(raw):
 
 
 def _gen7_pair(strength, variant):
+    if strength == 2:
+        return gen7_generated(variant)
     (rsa_pub, _), (rsa_priv, _) = _rsa_parts(variant)
     frodo_pk, frodo_sk = kem_pair(FRODO[strength], variant)
     header = bytes([7, strength])
