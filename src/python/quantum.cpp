@@ -54,6 +54,16 @@ bool member(const char* enum_name, PyObject* arg, long& value) {
     return !(value == -1 && PyErr_Occurred());
 }
 
+// For the symmetric helpers: the GIL is released only when the input is big enough to pay for it.
+template <class F>
+bool light(std::size_t work_bytes, F&& body) {
+    return guarded([&]() -> PyObject* {
+               NoGilFor nogil(work_bytes);
+               body();
+               return Py_None;
+           }) != nullptr;
+}
+
 PyObject* sealed(const q::Sealed& s) { return pair(s.capsule, s.message); }
 
 // ---- symmetric helpers -----------------------------------------------------------------------
@@ -65,7 +75,8 @@ PyObject* hkdf(PyObject* const* args) {
     if (length == -1 && PyErr_Occurred()) return nullptr;
     if (length < 0) return raise(ErrorKind::Value, "length must be a non-negative integer");
     SecureBytes out;
-    if (!engine(nullptr, [&] { out = q::hkdf(in[0].view(), in[1].view(), in[2].view(), static_cast<std::size_t>(length)); }))
+    const std::size_t n = static_cast<std::size_t>(length);
+    if (!light(n + in[0].size(), [&] { out = q::hkdf(in[0].view(), in[1].view(), in[2].view(), n); }))
         return nullptr;
     return to_bytes(out);
 }
@@ -74,7 +85,7 @@ PyObject* gcm_seal(PyObject* const* args) {
     Buffer in[3];
     if (!load_all(in, args)) return nullptr;
     Bytes out;
-    if (!engine(nullptr, [&] { out = q::gcm_seal(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    if (!light(in[2].size(), [&] { out = q::gcm_seal(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
     const ByteView all(out);
     return pair(all.first(all.size() - 16), all.last(16));
 }
@@ -84,7 +95,7 @@ PyObject* gcm_open(PyObject* const* args) {
     // Unusable arguments fail like any other attempt to open: one message, the reason as cause.
     if (!load_all(in, args)) return raise_fixed_from_current(ErrorKind::Decryption, q::GCM_FAILURE);
     SecureBytes out;
-    if (!engine(nullptr, [&] { out = q::gcm_open(in[0].view(), in[1].view(), in[2].view(), in[3].view()); }))
+    if (!light(in[2].size(), [&] { out = q::gcm_open(in[0].view(), in[1].view(), in[2].view(), in[3].view()); }))
         return nullptr;
     return to_bytes(out);
 }
@@ -93,7 +104,7 @@ PyObject* hmac256(PyObject* const* args) {
     Buffer in[2];
     if (!load_all(in, args)) return nullptr;
     q::Mac mac{};
-    if (!engine(nullptr, [&] { mac = q::hmac256(in[0].view(), in[1].view()); })) return nullptr;
+    if (!light(in[1].size(), [&] { mac = q::hmac256(in[0].view(), in[1].view()); })) return nullptr;
     return to_bytes(mac);
 }
 
@@ -101,7 +112,7 @@ PyObject* cbc_encrypt(PyObject* const* args) {
     Buffer in[3];
     if (!load_all(in, args)) return nullptr;
     Bytes out;
-    if (!engine(nullptr, [&] { out = q::cbc_encrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    if (!light(in[0].size(), [&] { out = q::cbc_encrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
     return to_bytes(out);
 }
 
@@ -109,7 +120,7 @@ PyObject* cbc_decrypt(PyObject* const* args) {
     Buffer in[3];
     if (!load_all(in, args)) return nullptr;
     SecureBytes out;
-    if (!engine(nullptr, [&] { out = q::cbc_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
+    if (!light(in[0].size(), [&] { out = q::cbc_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
     return to_bytes(out);
 }
 
@@ -119,7 +130,7 @@ PyObject* gen4_key(PyObject* const* args) {
     Buffer ss;
     if (!ss.load(args[0])) return nullptr;
     SecureBytes key;
-    if (!engine(nullptr, [&] { key = q::gen4_key(ss.view()); })) return nullptr;
+    if (!light(ss.size(), [&] { key = q::gen4_key(ss.view()); })) return nullptr;
     return to_bytes(key);
 }
 
@@ -179,7 +190,7 @@ PyObject* xor_mix(PyObject* const* args) {
     Buffer in[2];
     if (!load_all(in, args)) return nullptr;
     SecureBytes out;
-    if (!engine(nullptr, [&] { out = q::xor_mix(in[0].view(), in[1].view()); })) return nullptr;
+    if (!light(0, [&] { out = q::xor_mix(in[0].view(), in[1].view()); })) return nullptr;
     return to_bytes(out);
 }
 
