@@ -9,7 +9,7 @@ PYTHON313 := $(shell for p in $$(command -v python3.13 2>/dev/null) \
                  if "$$p" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then echo "$$p"; break; fi; done)
 STANDIN_DIR := build/oqs-standin
 # The test-only liboqs stand-in goes in front of the loader's path for tests, the tour and the
-# benchmarks; a real liboqs elsewhere on the path is then shadowed only while the stand-in exists.
+# benchmarks, so it shadows any real liboqs in these runs (see the README to test against one).
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
 .PHONY: all setup build test demo bench clean standin
