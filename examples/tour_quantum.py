@@ -8,6 +8,9 @@ except tesmar.QuantumOperationError as e:
     print("liboqs is not available:", e)
     print("  cause:", e.__cause__)
 else:
+    # `make demo` puts the test stand-in (insecure, for exercising tesmar only) on the loader path
+    # when no real liboqs is installed; this line says which library answered.
+    print("backend:", tesmar.quantum._oqs._oqs())
     print(f"key pair: public {len(public_key)} bytes, private {len(private_key)} bytes, header {public_key[:2].hex()}")
     secret, message = core.encrypt("Hello, post-quantum world ✓", public_key)
     print(f"encrypted: secret {len(secret)} bytes, message {len(message)} bytes")
