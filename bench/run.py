@@ -17,9 +17,9 @@ def main(argv):
         family = path.stem.removeprefix("bench_")
         if wanted and family not in wanted:
             continue
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
         print(f"== {family}")
         module.main()
         print()

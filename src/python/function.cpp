@@ -13,7 +13,7 @@ constexpr std::size_t kMaxParams = 16;
 struct NativeFunction {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    const FunctionSpec* spec;
+    const FunctionSpec* fdef;
     PyObject* name;
     PyObject* qualname;
     PyObject* module;
@@ -49,12 +49,12 @@ std::string join_names(const std::vector<std::string>& names) {
 }
 
 std::size_t first_default(const NativeFunction* f) {
-    const std::size_t np = f->spec->params.size();
+    const std::size_t np = f->fdef->params.size();
     return f->defaults ? np - static_cast<std::size_t>(PyTuple_GET_SIZE(f->defaults)) : np;
 }
 
 PyObject* too_many_positional(const NativeFunction* f, std::size_t given) {
-    const std::size_t np = f->spec->params.size();
+    const std::size_t np = f->fdef->params.size();
     const std::size_t lo = first_default(f);
     std::string takes = lo == np ? std::to_string(np) : "from " + std::to_string(lo) + " to " + std::to_string(np);
     PyErr_Format(PyExc_TypeError, "%U() takes %s positional argument%s but %zu %s given", f->qualname,
@@ -64,11 +64,11 @@ PyObject* too_many_positional(const NativeFunction* f, std::size_t given) {
 
 PyObject* call(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<NativeFunction*>(self);
-    const auto& params = f->spec->params;
+    const auto& params = f->fdef->params;
     const std::size_t np = params.size();
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
     const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
-    if (nkw == 0 && nargs == np) return f->spec->impl(args);
+    if (nkw == 0 && nargs == np) return f->fdef->impl(args);
     if (nargs > np) return too_many_positional(f, nargs);
 
     PyObject* bound[kMaxParams] = {};
@@ -108,7 +108,7 @@ PyObject* call(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObje
                      missing.size(), missing.size() == 1 ? "" : "s", join_names(missing).c_str());
         return nullptr;
     }
-    return f->spec->impl(bound);
+    return f->fdef->impl(bound);
 }
 
 PyObject* annotation_text(const char* text) {
@@ -128,13 +128,13 @@ PyObject* get_annotations(PyObject* self, void*) {
             Py_XDECREF(v);
             return rc;
         };
-        for (const Param& p : f->spec->params) {
+        for (const Param& p : f->fdef->params) {
             if (add(p.name, p.annotation) < 0) {
                 Py_DECREF(d);
                 return nullptr;
             }
         }
-        if (add("return", f->spec->returns) < 0) {
+        if (add("return", f->fdef->returns) < 0) {
             Py_DECREF(d);
             return nullptr;
         }
@@ -156,8 +156,8 @@ PyObject* get_signature(PyObject* self, void*) {
     PyObject* list = PyList_New(0);
     const std::size_t lo = first_default(f);
     bool ok = kind && empty && list;
-    for (std::size_t i = 0; ok && i < f->spec->params.size(); ++i) {
-        const Param& p = f->spec->params[i];
+    for (std::size_t i = 0; ok && i < f->fdef->params.size(); ++i) {
+        const Param& p = f->fdef->params[i];
         PyObject* ann = p.annotation ? PyUnicode_FromString(p.annotation) : Py_NewRef(empty);
         PyObject* def = i >= lo ? Py_NewRef(PyTuple_GET_ITEM(f->defaults, i - lo)) : Py_NewRef(empty);
         PyObject* kw = Py_BuildValue("{s:N,s:N}", "default", def, "annotation", ann);
@@ -169,7 +169,7 @@ PyObject* get_signature(PyObject* self, void*) {
         Py_XDECREF(param);
     }
     if (ok) {
-        PyObject* ret = f->spec->returns ? PyUnicode_FromString(f->spec->returns) : Py_NewRef(empty);
+        PyObject* ret = f->fdef->returns ? PyUnicode_FromString(f->fdef->returns) : Py_NewRef(empty);
         PyObject* posargs = Py_BuildValue("(O)", list);
         PyObject* kw = Py_BuildValue("{s:N}", "return_annotation", ret);
         result = posargs && kw ? PyObject_Call(signature_cls, posargs, kw) : nullptr;
@@ -284,20 +284,20 @@ int init_function_type() {
     return PyType_Ready(&NativeFunctionType);
 }
 
-PyObject* make_function(const FunctionSpec& spec, PyObject* globals) {
-    if (spec.params.size() > kMaxParams) {
+PyObject* make_function(const FunctionSpec& fdef, PyObject* globals) {
+    if (fdef.params.size() > kMaxParams) {
         PyErr_SetString(PyExc_SystemError, "too many parameters for a native function");
         return nullptr;
     }
     auto* f = PyObject_GC_New(NativeFunction, &NativeFunctionType);
     if (!f) return nullptr;
     f->vectorcall = call;
-    f->spec = &spec;
-    f->name = PyUnicode_InternFromString(spec.name);
+    f->fdef = &fdef;
+    f->name = PyUnicode_InternFromString(fdef.name);
     f->qualname = Py_XNewRef(f->name);
-    f->module = PyUnicode_FromString(spec.module);
-    f->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
-    f->param_names = PyTuple_New(static_cast<Py_ssize_t>(spec.params.size()));
+    f->module = PyUnicode_FromString(fdef.module);
+    f->doc = fdef.doc ? PyUnicode_FromString(fdef.doc) : Py_NewRef(Py_None);
+    f->param_names = PyTuple_New(static_cast<Py_ssize_t>(fdef.params.size()));
     f->defaults = nullptr;
     f->signature = nullptr;
     f->annotations = nullptr;
@@ -310,16 +310,16 @@ PyObject* make_function(const FunctionSpec& spec, PyObject* globals) {
     }
     std::vector<PyObject*> defaults;
     bool ok = true;
-    for (std::size_t i = 0; ok && i < spec.params.size(); ++i) {
-        PyObject* pname = PyUnicode_InternFromString(spec.params[i].name);
+    for (std::size_t i = 0; ok && i < fdef.params.size(); ++i) {
+        PyObject* pname = PyUnicode_InternFromString(fdef.params[i].name);
         ok = pname != nullptr;
         if (ok) PyTuple_SET_ITEM(f->param_names, i, pname);
-        if (ok && spec.params[i].default_expr) {
-            PyObject* v = PyRun_String(spec.params[i].default_expr, Py_eval_input, globals, globals);
+        if (ok && fdef.params[i].default_expr) {
+            PyObject* v = PyRun_String(fdef.params[i].default_expr, Py_eval_input, globals, globals);
             ok = v != nullptr;
             if (ok) defaults.push_back(v);
         } else if (ok && !defaults.empty()) {
-            PyErr_Format(PyExc_SystemError, "%s: parameter without default after one with", spec.name);
+            PyErr_Format(PyExc_SystemError, "%s: parameter without default after one with", fdef.name);
             ok = false;
         }
     }
@@ -351,15 +351,15 @@ int install_natives(PyObject* module) {
     const char* name = PyModule_GetName(module);
     if (!name) return -1;
     PyObject* globals = PyModule_GetDict(module);  // borrowed
-    for (const FunctionSpec& spec : function_registry()) {
-        if (std::string_view(spec.module) != name) continue;
-        PyObject* fn = make_function(spec, globals);
-        if (!fn || PyModule_Add(module, spec.name, fn) < 0) return -1;
+    for (const FunctionSpec& fdef : function_registry()) {
+        if (std::string_view(fdef.module) != name) continue;
+        PyObject* fn = make_function(fdef, globals);
+        if (!fn || PyModule_Add(module, fdef.name, fn) < 0) return -1;
     }
-    for (const ObjectSpec& spec : object_registry()) {
-        if (std::string_view(spec.module) != name) continue;
-        PyObject* obj = spec.make();
-        if (!obj || PyModule_Add(module, spec.name, obj) < 0) return -1;
+    for (const ObjectSpec& fdef : object_registry()) {
+        if (std::string_view(fdef.module) != name) continue;
+        PyObject* obj = fdef.make();
+        if (!obj || PyModule_Add(module, fdef.name, obj) < 0) return -1;
     }
     return 0;
 }
