@@ -49,7 +49,7 @@ public:
 int install_natives(PyObject* module);
 
 // Creates one native function object outside the registry (new reference).
-PyObject* make_function(const FunctionSpec& spec, PyObject* globals);
+PyObject* make_function(const FunctionSpec& fdef, PyObject* globals);
 
 int init_function_type();
 
