@@ -1,10 +1,10 @@
 """Scheme 7: RSA-4096 and FrodoKEM side by side."""
 import pytest
-from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import padding, rsa
 
 from quantum_keys import KEM_SIZES, gen7_generated, scheme_pair
-from tesmar.errors import DecryptionError, InvalidInputError
+from tesmar.errors import DecryptionError, InvalidInputError, QuantumOperationError
 from tesmar.quantum import core
 
 TEXT = "scheme seven"
@@ -117,3 +117,25 @@ def test_changed_frodo_capsule_fails_authentication(sealed):
     _, raw, secret, enc = sealed
     with pytest.raises(DecryptionError, match=r"^Quantum AES-GCM decryption failed \(wrong key or tampered data\)$"):
         core._gen7_decrypt(enc, raw, secret[:-1] + bytes([secret[-1] ^ 1]), 0)
+
+
+@pytest.mark.parametrize(
+    "capsule_cut, strength, error, message",
+    [
+        (0, 0, DecryptionError, "^Gen7 RSA decryption failed$"),
+        (1, 0, QuantumOperationError, r"^KEM decapsulation failed \(FrodoKEM-640-AES\): "),
+        (0, 3, KeyError, "3"),
+    ],
+)
+def test_forged_short_session_key(sealed, capsule_cut, strength, error, message):
+    # A block that anyone holding the public key can make: OAEP over 5 bytes instead of 32. The
+    # FrodoKEM step still comes first; only then is the session key found unusable.
+    raw_pk, raw, secret, enc = sealed
+    r = int.from_bytes(raw_pk[:4], "little")
+    rsa_public = serialization.load_der_public_key(core._pkcs1_to_spki(raw_pk[4:4 + r]))
+    oaep = padding.OAEP(mgf=padding.MGF1(hashes.SHA256()), algorithm=hashes.SHA256(), label=None)
+    block = rsa_public.encrypt(b"short", oaep)
+    capsule = secret[4 + 512:]
+    forged = u32(len(block)) + block + capsule[:len(capsule) - capsule_cut]
+    with pytest.raises(error, match=message):
+        core._gen7_decrypt(enc, raw, forged, strength)

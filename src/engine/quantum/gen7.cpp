@@ -149,12 +149,13 @@ SecureBytes gen7_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64
     } catch (const Error& e) {
         throw Error(ErrorKind::Decryption, "Gen7 RSA decryption failed", Cause{e.kind(), e.what()});
     }
-    // Only a forged block carries a shorter key; it fails like any other bad block.
+    const SecureBytes frodo_ss = oqs::decapsulate(frodo(strength), frodo_sec, frodo_capsule);
+    // Only a forged block carries a shorter key; it fails like any other bad block, at the point
+    // where the key is first used (after the FrodoKEM capsule was judged).
     if (session_key.size() < SESSION_KEY)
         throw Error(ErrorKind::Decryption, "Gen7 RSA decryption failed",
                     Cause{ErrorKind::Value, "the wrapped session key is " + std::to_string(session_key.size()) +
                                                 " bytes, not 32"});
-    const SecureBytes frodo_ss = oqs::decapsulate(frodo(strength), frodo_sec, frodo_capsule);
     const SecureBytes key = message_key(session_key, frodo_ss, enc.first(SALT));
     return gcm_open(key, enc.subspan(SALT, NONCE), enc.subspan(SALT + NONCE, enc.size() - SALT - NONCE - TAG),
                     enc.last(TAG));
