@@ -108,15 +108,18 @@ def test_cbc_decrypt_lets_unusable_input_through(args):
 @pytest.mark.parametrize(
     "n, encoded",
     [(0, "00"), (127, "7f"), (128, "8180"), (255, "81ff"), (256, "820100"), (300, "82012c"),
-     (526, "82020e"), (65536, "83010000"), (2**64 - 1, "88ffffffffffffffff")],
+     (526, "82020e"), (65536, "83010000"), (2**64 - 1, "88ffffffffffffffff"),
+     (2**64, "89010000000000000000"), (2**100 + 5, "8d10000000000000000000000005"), (True, "01")],
 )
 def test_der_len(n, encoded):
     assert core._der_len(n).hex() == encoded
 
 
-def test_der_len_refuses_negative():
-    with pytest.raises(ValueError):
-        core._der_len(-1)
+@pytest.mark.parametrize("n, error", [(-1, ValueError), (-2**70, ValueError), (2**(8 * 127), OverflowError),
+                                      (1.0, TypeError)])
+def test_der_len_refuses(n, error):
+    with pytest.raises(error):
+        core._der_len(n)
 
 
 @pytest.fixture(scope="module")

@@ -204,10 +204,14 @@ PyObject* der_len(PyObject* const* args) {
         Py_DECREF(n);
         return negative < 0 ? nullptr : raise(ErrorKind::Value, "a DER length cannot be negative");
     }
-    const unsigned long long value = PyLong_AsUnsignedLongLong(n);
+    // The big-endian bytes of n, however large it is.
+    constexpr int kFlags = Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER;
+    const Py_ssize_t size = PyLong_AsNativeBytes(n, nullptr, 0, kFlags);
+    Bytes magnitude(size > 0 ? static_cast<std::size_t>(size) : 0);
+    const bool ok = size >= 0 && PyLong_AsNativeBytes(n, magnitude.data(), size, kFlags) >= 0;
     Py_DECREF(n);
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
-    return guarded([&] { return to_bytes(q::der_len(value)); });
+    if (!ok) return nullptr;
+    return guarded([&] { return to_bytes(q::der_len(ByteView(magnitude))); });
 }
 
 PyObject* pkcs1_to_spki(PyObject* const* args) {

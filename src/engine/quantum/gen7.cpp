@@ -15,12 +15,21 @@ SecureBytes xor_mix(ByteView session_key, ByteView frodo_ss) {
     return out;
 }
 
+Bytes der_len(ByteView magnitude) {
+    while (!magnitude.empty() && magnitude.front() == 0) magnitude = magnitude.subspan(1);
+    if (magnitude.empty()) return {0};
+    if (magnitude.size() == 1 && magnitude[0] < 128) return {magnitude[0]};
+    // The count shares its byte with the 0x80 flag.
+    if (magnitude.size() > 127) throw Error(ErrorKind::Overflow, "a DER length field holds at most 127 bytes");
+    Bytes out{static_cast<std::uint8_t>(0x80 | magnitude.size())};
+    out.insert(out.end(), magnitude.begin(), magnitude.end());
+    return out;
+}
+
 Bytes der_len(std::uint64_t n) {
-    if (n < 128) return {static_cast<std::uint8_t>(n)};
-    Bytes digits;
-    for (; n > 0; n >>= 8) digits.insert(digits.begin(), static_cast<std::uint8_t>(n & 0xFF));
-    digits.insert(digits.begin(), static_cast<std::uint8_t>(0x80 | digits.size()));
-    return digits;
+    std::uint8_t big_endian[8];
+    for (int i = 7; i >= 0; --i, n >>= 8) big_endian[i] = static_cast<std::uint8_t>(n & 0xFF);
+    return der_len(ByteView(big_endian, sizeof big_endian));
 }
 
 Bytes pkcs1_to_spki(ByteView pkcs1) {

@@ -48,6 +48,9 @@ SecureBytes gen5_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::i
 // Error(Value) when session_key is shorter than 32 bytes or frodo_ss is empty.
 SecureBytes xor_mix(ByteView session_key, ByteView frodo_ss);
 Bytes der_len(std::uint64_t n);
+// The same for a length of any size, given big-endian (leading zeros allowed); Error(Overflow)
+// beyond 127 length bytes.
+Bytes der_len(ByteView magnitude);
 Bytes pkcs1_to_spki(ByteView pkcs1);
 KeyPair gen7_generate(std::int64_t strength);
 Sealed gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength);
