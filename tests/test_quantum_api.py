@@ -126,6 +126,7 @@ NO_LIBOQS = textwrap.dedent(
         "generate_signature_keypair": lambda: core.generate_signature_keypair(),
         "slh generate_signature_keypair": lambda: core.generate_signature_keypair(2, 0),
         "sign": lambda: core.sign(b"data", b"\x01\x02key"),
+        "sign of unusable data": lambda: core.sign(None, b"\x01\x02key"),
         "verify": lambda: core.verify(b"data", b"signature", b"\x01\x02key"),
         "awaited": lambda: asyncio.run(quantum.generate_keypair()),
         "encrypt 7": lambda: core.encrypt("x", b"\x07\x00" + u32(rsa_pub) + b"frodo"),

@@ -116,6 +116,23 @@ def test_bytes_like_arguments():
     assert core.verify(DATA, None, public) is False
 
 
+@pytest.mark.parametrize(
+    "key, error, message",
+    [
+        (None, QuantumOperationError, r"^Signing failed \(ML-DSA-44\): "),
+        (b"\x01", InvalidInputError, "^Invalid signature private key: missing header$"),
+        (b"\x03\x00key", InvalidInputError, "^Unsupported signature scheme id 3$"),
+        (b"\x01\x07key", KeyError, "7"),
+    ],
+)
+def test_data_liboqs_cannot_take_fails_after_the_key_was_judged(key, error, message):
+    private = signed(1, 0)[1] if key is None else key
+    with pytest.raises(error, match=message) as info:
+        core.sign("text, not bytes", private)
+    if error is QuantumOperationError:
+        assert isinstance(info.value.__cause__, TypeError)
+
+
 @pytest.mark.parametrize("alg, kind", [(SignatureAlgorithm.ML_DSA, "mldsa"), (1, "mldsa"), (1.0, "mldsa"),
                                        (SignatureAlgorithm.SLH_DSA, "slhdsa"), (0, "slhdsa"), ("1", "slhdsa")])
 def test_sig_kind(alg, kind):

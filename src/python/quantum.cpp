@@ -298,10 +298,25 @@ PyObject* generate_signature_keypair(PyObject* const* args) {
 }
 
 PyObject* sign(PyObject* const* args) {
-    Buffer in[2];
-    if (!load_all(in, args)) return nullptr;
+    Buffer data, private_key;
+    if (!private_key.load(args[1])) return nullptr;
+    if (!data.load(args[0])) {
+        // Data liboqs cannot be handed fails in the signing step, as the adapter reports it: after
+        // the key was judged and liboqs loaded.
+        PyObject* unusable = PyErr_GetRaisedException();
+        std::string name;
+        if (!engine(nullptr, [&] {
+                name = q::signing_mechanism(private_key.view());
+                oqs::library();
+            })) {
+            Py_XDECREF(unusable);
+            return nullptr;
+        }
+        PyErr_SetRaisedException(unusable);
+        return raise_from_current(ErrorKind::QuantumOperation, oqs::SIGN_PREFIX + name + "): ");
+    }
     Bytes signature;
-    if (!engine(nullptr, [&] { signature = q::sign(in[0].view(), in[1].view()); })) return nullptr;
+    if (!engine(nullptr, [&] { signature = q::sign(data.view(), private_key.view()); })) return nullptr;
     return to_bytes(signature);
 }
 

@@ -33,15 +33,19 @@ oqs::KeyPair generate_signature_keypair(int algorithm, std::int64_t strength) {
                        oqs::sig_keypair(name));
 }
 
-Bytes sign(ByteView data, ByteView private_key) {
+std::string signing_mechanism(ByteView private_key) {
     const SigKey key = sig_strip(private_key, "signature private");
     if (!known_scheme(key.scheme)) {
         const std::string id = std::to_string(key.scheme);
         throw Error(ErrorKind::InvalidInput, "Unsupported signature scheme id " + id,
                     Cause{ErrorKind::Value, id + " is not a valid SignatureAlgorithm"});
     }
-    const std::string name = oqs::sig_algorithm(sig_kind(key.scheme), key.strength);
-    return oqs::sig_sign(name, key.raw, data);
+    return oqs::sig_algorithm(sig_kind(key.scheme), key.strength);
+}
+
+Bytes sign(ByteView data, ByteView private_key) {
+    const std::string name = signing_mechanism(private_key);
+    return oqs::sig_sign(name, private_key.subspan(HEADER), data);
 }
 
 bool verify(ByteView data, ByteView signature, ByteView public_key) {

@@ -2,6 +2,7 @@
 // 2 = SLH-DSA), strength, then the raw liboqs key. Signatures are the raw liboqs signatures.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "engine/bytes.hpp"
@@ -26,6 +27,9 @@ inline std::string_view sig_kind(int algorithm) { return algorithm == ML_DSA ? "
 // Algorithm and strength already validated by the caller.
 oqs::KeyPair generate_signature_keypair(int algorithm, std::int64_t strength);
 Bytes sign(ByteView data, ByteView private_key);
+// The mechanism a signature private key names, judged as sign() judges it (header, scheme id,
+// strength; SLH-DSA names need liboqs).
+std::string signing_mechanism(ByteView private_key);
 // False for a malformed key or any failed verification; raises for a strength byte the tables do
 // not have, a missing liboqs, and an SLH-DSA key when no SLH-DSA mechanism is enabled.
 bool verify(ByteView data, ByteView signature, ByteView public_key);
