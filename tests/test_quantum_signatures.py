@@ -144,6 +144,8 @@ def test_sig_strip():
     assert core._sig_strip(b"\x09\x09\x00", "x") == (9, 9, b"\x00")
     with pytest.raises(InvalidInputError, match="^Invalid test key: missing header$"):
         core._sig_strip(b"\x01\x02", "test")
+    # The label only makes the error text.
+    assert core._sig_strip(b"\x01\x02a", None) == (1, 2, b"a")
 
 
 @pytest.fixture
