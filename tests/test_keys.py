@@ -81,6 +81,11 @@ def test_lone_surrogate_raises_the_encoding_error():
         convert_key("ab\ud800")
 
 
+@pytest.mark.parametrize("text", ["\ud800", "abc\udfff", "\ud800" * 4])
+def test_lone_surrogate_is_not_base64(text):
+    assert _try_base64(text) is None
+
+
 @pytest.mark.parametrize("bad", [b"abcd", None, 5])
 def test_non_text_is_a_type_error(bad):
     with pytest.raises(TypeError):

@@ -9,7 +9,12 @@ namespace {
 
 PyObject* try_base64(PyObject* const* args) {
     Text s;
-    if (!s.load(args[0], "s")) return nullptr;
+    if (!s.load(args[0], "s")) {
+        // Text with a lone surrogate has no ASCII form, so it is simply not Base64.
+        if (!PyUnicode_Check(args[0]) || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
     return guarded([&]() -> PyObject* {
         auto decoded = keys::try_base64(s.view());
         if (!decoded) Py_RETURN_NONE;
