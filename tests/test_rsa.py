@@ -453,6 +453,22 @@ def test_text_failures(rsa_keys):
     assert isinstance(info.value.__cause__, UnicodeDecodeError)
 
 
+@pytest.mark.parametrize("module", ["rsa", "hybrid"])
+@pytest.mark.parametrize("value", [0x41, 0xFF])
+def test_one_byte_plaintexts_leave_shared_bytes_objects_alone(rsa_keys, module, value):
+    # The interpreter shares one object per one-byte bytes value; wiping a decrypted copy must
+    # never reach it.
+    private_pem, public_pem = rsa_keys
+    decrypt_str = getattr(tesmar, module).core.decrypt_str
+    text = base64.b64encode(core._encrypt_oaep(bytes([value]), public_pem)).decode()
+    if value < 0x80:
+        assert decrypt_str(text, private_pem) == chr(value)
+    else:
+        with pytest.raises(DecryptionError, match="^Decrypted data is not valid UTF-8$"):
+            decrypt_str(text, private_pem)
+    assert list(bytes([value])) == [value]
+
+
 def test_rsa_core_imports_the_hybrid_core_only_when_called(rsa_keys):
     # A fresh interpreter, where the hybrid core is dropped after the package has loaded.
     script = r"""

@@ -2,6 +2,8 @@
 // size through the hybrid envelope.
 #include "engine/rsa.hpp"
 
+#include <algorithm>
+
 #include "python/rsa.hpp"
 
 #include "python/args.hpp"
@@ -97,7 +99,12 @@ PyObject* decrypt_oaep(BytesArg& blob, PyObject* private_pem) {
         blob.restore();
         return raise_from_current(ErrorKind::Decryption, rsa::DECRYPT_PREFIX);
     }
-    return to_bytes(plain);
+    // A bytes object of its own, never the interpreter's shared one-byte object: the text
+    // variants wipe the plaintext after decoding it.
+    OutBytes out(plain.size());
+    if (!out.ok()) return nullptr;
+    std::copy_n(plain.data(), plain.size(), out.span().data());
+    return out.release();
 }
 
 PyObject* encrypt_text(PyObject* plaintext, PyObject* pem, PyObject* (*encrypt)(BytesArg&, PyObject*)) {
@@ -121,7 +128,8 @@ PyObject* decrypt_text(PyObject* text, PyObject* pem, PyObject* (*decrypt)(ByteV
     PyObject* plain = decrypt(*blob, pem);
     if (!plain) return nullptr;
     PyObject* result = decode_utf8(view_of_bytes(plain));
-    OPENSSL_cleanse(PyBytes_AS_STRING(plain), static_cast<std::size_t>(PyBytes_GET_SIZE(plain)));
+    if (Py_REFCNT(plain) == 1)  // only a copy nobody else holds may be wiped
+        OPENSSL_cleanse(PyBytes_AS_STRING(plain), static_cast<std::size_t>(PyBytes_GET_SIZE(plain)));
     Py_DECREF(plain);
     if (!result) return raise_fixed_from_current(ErrorKind::Decryption, "Decrypted data is not valid UTF-8");
     return result;
