@@ -161,6 +161,7 @@ def test_pem_text_in_other_layouts_loads_alike(rsa_keys, variant):
     lambda p: p.replace("-----END PUBLIC KEY-----", "-----END PRIVATE KEY-----"),
     lambda p: p[:-10],
     lambda p: p.replace("\n", "\n\n", 3),
+    lambda p: p.replace("\n-----END", "\n\n-----END"),
     lambda p: p[:40] + "*" + p[41:],
 ])
 def test_damaged_pem_text_is_refused(rsa_keys, change):

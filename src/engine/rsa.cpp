@@ -287,6 +287,7 @@ std::optional<PemBlock> canonical_block(std::string_view text) {
         if (++line > 64) return std::nullopt;
         joined[n++] = static_cast<std::uint8_t>(c);
     }
+    if (line == 0) return std::nullopt;  // a blank line before the END line: OpenSSL refuses it
     std::optional<Bytes> der = b64::decode_strict(as_text(joined.view().first(n)));
     if (!der || der->empty()) return std::nullopt;
     PemBlock block;
