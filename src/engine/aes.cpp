@@ -12,10 +12,8 @@ namespace {
 constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 const EVP_CIPHER* cipher_for(ByteView key) {
-    const EVP_CIPHER* c = ossl::aes_gcm(key.size());
-    if (!c)
-        throw Error(ErrorKind::Value, "Invalid key size (" + std::to_string(key.size() * 8) + ") for AES.");
-    return c;
+    check_key_size(key.size());
+    return ossl::aes_gcm(key.size());
 }
 
 void init(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* c, ByteView key, ByteView nonce, int enc) {
@@ -43,6 +41,11 @@ void update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
     }
 }
 }  // namespace
+
+void check_key_size(std::size_t key_len) {
+    if (!ossl::aes_gcm(key_len))
+        throw Error(ErrorKind::Value, "Invalid key size (" + std::to_string(key_len * 8) + ") for AES.");
+}
 
 void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out, MutableBytes tag) {
     const EVP_CIPHER* c = cipher_for(key);

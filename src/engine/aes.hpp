@@ -14,6 +14,10 @@ inline constexpr const char* ENVELOPE_FAILURE =
     "AES decryption failed: data is not valid AES-GCM (legacy AES-CBC+HMAC not yet supported, or wrong "
     "key/tampered data).";
 
+// Throws Error(Value) unless `key_len` is 16, 24 or 32: AES refuses other keys before it looks at
+// anything else.
+void check_key_size(std::size_t key_len);
+
 // GCM with no associated data. `out` must be plaintext.size() bytes; `tag` 16 bytes.
 // Throws Error(Value) on a primitive failure (the caller words it). Key: 16, 24 or 32 bytes.
 void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out, MutableBytes tag);

@@ -64,6 +64,7 @@ void net_open(EVP_PKEY* private_key, ByteView blob, MutableBytes out) {
     const ByteView nonce = slice(blob, nonce_at, tag_at);
     const ByteView tag = slice(blob, tag_at, ct_at);
     const ByteView ct = slice_from(blob, ct_at);
+    aes::check_key_size(aes_key.size());
     // Only a blob handed to the reader directly can be this short. Such a nonce is refused as
     // AES-GCM refuses it; ciphertext and tag together too short to hold a tag cannot authenticate.
     if (nonce.size() < 8)
