@@ -22,9 +22,11 @@ PyObject* seal(ByteView data, std::string_view key_text) {
         try {
             aes::envelope_seal(key, data, out.span());
         } catch (const Error& e) {
+            // Only the cipher's failures are this operation's; the random source's pass as they are.
+            if (e.kind() == ErrorKind::OS) throw;
             throw wrap(ErrorKind::Encryption, "AES-GCM encryption failed: ", Cause{e.kind(), e.what()});
         }
-        return Py_None;  // placeholder: success
+        return Py_None;  // success; the result is `out`
     });
     return result ? out.release() : nullptr;
 }
