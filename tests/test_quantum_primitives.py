@@ -69,6 +69,20 @@ def test_gcm_open_failures_are_one_decryption_error(change):
     assert isinstance(info.value.__cause__, Exception)
 
 
+@pytest.mark.parametrize("split", [0, 1, 5, 10, 11, 12, 20, 26, 27])
+def test_gcm_open_reads_ciphertext_and_tag_as_one_sealed_string(split):
+    key, nonce = b"k" * 32, b"n" * 12
+    sealed = b"".join(core._gcm_seal(key, nonce, b"eleven byte"))
+    assert core._gcm_open(key, nonce, sealed[:split], sealed[split:]) == b"eleven byte"
+
+
+@pytest.mark.parametrize("ciphertext, tag", [(b"", b""), (b"", b"x" * 15), (b"x" * 7, b"x" * 8)])
+def test_gcm_open_of_less_than_a_tag(ciphertext, tag):
+    with pytest.raises(DecryptionError, match=r"^Quantum AES-GCM decryption failed \(wrong key or tampered data\)$") as info:
+        core._gcm_open(b"k" * 32, b"n" * 12, ciphertext, tag)
+    assert type(info.value.__cause__).__name__ == "InvalidTag"
+
+
 def test_gcm_seal_refuses_unusable_keys():
     with pytest.raises(ValueError):
         core._gcm_seal(b"k" * 20, b"n" * 12, b"x")

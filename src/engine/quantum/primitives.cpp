@@ -143,6 +143,15 @@ Bytes gcm_seal(ByteView key, ByteView nonce, ByteView data) {
 }
 
 SecureBytes gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView tag) {
+    if (tag.size() != aes::GCM_TAG_SIZE) {
+        // The two parts stand for one sealed string whose last 16 bytes are the tag, wherever the
+        // caller split it; shorter than a tag, nothing can authenticate.
+        Bytes sealed(ciphertext.begin(), ciphertext.end());
+        sealed.insert(sealed.end(), tag.begin(), tag.end());
+        if (sealed.size() < aes::GCM_TAG_SIZE) throw Error(ErrorKind::Decryption, GCM_FAILURE, invalid_tag_cause());
+        const ByteView all(sealed);
+        return gcm_open(key, nonce, all.first(all.size() - aes::GCM_TAG_SIZE), all.last(aes::GCM_TAG_SIZE));
+    }
     SecureBytes out(ciphertext.size());
     bool authentic = false;
     try {
