@@ -149,8 +149,10 @@ public:
         kem_ = usable_name(alg) ? api_.kem_new(name.c_str()) : nullptr;
         if (!kem_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
         if (kem_->length_public_key == 0 || kem_->length_secret_key == 0 || kem_->length_ciphertext == 0 ||
-            kem_->length_shared_secret == 0)
+            kem_->length_shared_secret == 0) {
+            api_.kem_free(kem_);  // a throwing constructor runs no destructor
             fail("liboqs reports an empty key, ciphertext or secret size");
+        }
     }
     ~Kem() { api_.kem_free(kem_); }
     Kem(const Kem&) = delete;
@@ -177,8 +179,10 @@ public:
         const std::string name(alg);
         sig_ = usable_name(alg) ? api_.sig_new(name.c_str()) : nullptr;
         if (!sig_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
-        if (sig_->length_public_key == 0 || sig_->length_secret_key == 0 || sig_->length_signature == 0)
+        if (sig_->length_public_key == 0 || sig_->length_secret_key == 0 || sig_->length_signature == 0) {
+            api_.sig_free(sig_);  // a throwing constructor runs no destructor
             fail("liboqs reports an empty key or signature size");
+        }
     }
     ~Sig() { api_.sig_free(sig_); }
     Sig(const Sig&) = delete;
