@@ -118,6 +118,20 @@ def test_wrong_key_or_ciphertext_of_the_right_size_gives_another_secret(alg):
         assert _oqs.decapsulate(alg, sk, altered) != ss
 
 
+@pytest.mark.parametrize("alg", MLKEM)
+def test_ml_kem_input_checks_are_reported_by_status(alg):
+    pk, sk = kem_pair(alg)
+    ct, _ = _oqs.encapsulate(alg, pk)
+    # FIPS 203: packed coefficients of 0xfff are not below the modulus 3329.
+    beyond_modulus = b"\xff" * (len(pk) - 32) + pk[-32:]
+    with pytest.raises(QuantumOperationError, match=rf"^KEM encapsulation failed \({alg}\): "):
+        _oqs.encapsulate(alg, beyond_modulus)
+    # The secret key holds its public key and that key's hash: a changed public-key byte is caught.
+    at = 384 * ((len(pk) - 32) // 384)
+    with pytest.raises(QuantumOperationError, match=rf"^KEM decapsulation failed \({alg}\): "):
+        _oqs.decapsulate(alg, sk[:at] + bytes([sk[at] ^ 1]) + sk[at + 1:], ct)
+
+
 def _kem_calls(alg):
     pk, sk = kem_pair(alg)
     ct, _ = _oqs.encapsulate(alg, pk)

@@ -8,6 +8,9 @@
  *   - KEM decapsulation returns the encapsulated secret for the matching secret key, and a
  *     different (pseudo-random) secret for another key or another ciphertext of the right size;
  *   - a signature verifies only under the matching public key and for the signed message;
+ *   - ML-KEM makes the input checks of FIPS 203: encapsulation refuses a public key whose packed
+ *     coefficients are not below the modulus 3329, decapsulation a secret key whose embedded public
+ *     key does not match the hash stored beside it (the stand-in hashes with its own function);
  *   - unknown or disabled names give NULL from OQS_KEM_new / OQS_SIG_new.
  * Fresh key pairs and encapsulations differ from call to call but follow a fixed sequence within a
  * process, so runs are reproducible.
@@ -78,12 +81,13 @@ typedef struct {
     const char *name;
     uint8_t level;
     size_t pk, sk, ct, ss;
+    size_t mlkem_k; /* ML-KEM's module rank k; 0 for the other families */
 } kem_info;
 
 static const kem_info KEMS[] = {
-    {"ML-KEM-512", 1, 800, 1632, 768, 32},
-    {"ML-KEM-768", 3, 1184, 2400, 1088, 32},
-    {"ML-KEM-1024", 5, 1568, 3168, 1568, 32},
+    {"ML-KEM-512", 1, 800, 1632, 768, 32, 2},
+    {"ML-KEM-768", 3, 1184, 2400, 1088, 32, 3},
+    {"ML-KEM-1024", 5, 1568, 3168, 1568, 32, 4},
     {"FrodoKEM-640-AES", 1, 9616, 19888, 9752, 16},
     {"FrodoKEM-976-AES", 3, 15632, 31296, 15792, 24},
     {"FrodoKEM-1344-AES", 5, 21520, 43088, 21696, 32},
@@ -167,6 +171,39 @@ static void make_keypair(uint8_t *pk, size_t npk, uint8_t *sk, size_t nsk, const
     expand(sk + 32, nsk - 32, "secret-filler", seed);
 }
 
+/* ---- ML-KEM key shapes (FIPS 203) -----------------------------------------------------------
+   Public key: 384k bytes of 12-bit coefficients packed in pairs, then 32 bytes of seed.
+   Secret key: 384k bytes, the public key, the hash of the public key, 32 bytes. */
+
+#define MLKEM_Q 3329
+
+static size_t mlkem_poly_bytes(const kem_info *k) { return 384 * k->mlkem_k; }
+
+static void mlkem_reduce(uint8_t *packed, size_t n) {
+    for (size_t i = 0; i + 3 <= n; i += 3) {
+        unsigned a = (packed[i] | (unsigned)(packed[i + 1] & 0x0f) << 8) % MLKEM_Q;
+        unsigned b = (packed[i + 1] >> 4 | (unsigned)packed[i + 2] << 4) % MLKEM_Q;
+        packed[i] = (uint8_t)a;
+        packed[i + 1] = (uint8_t)(a >> 8 | (b & 0x0f) << 4);
+        packed[i + 2] = (uint8_t)(b >> 4);
+    }
+}
+
+static bool mlkem_public_key_ok(const kem_info *k, const uint8_t *pk) {
+    for (size_t i = 0; i + 3 <= mlkem_poly_bytes(k); i += 3) {
+        unsigned a = pk[i] | (unsigned)(pk[i + 1] & 0x0f) << 8;
+        unsigned b = pk[i + 1] >> 4 | (unsigned)pk[i + 2] << 4;
+        if (a >= MLKEM_Q || b >= MLKEM_Q) return false;
+    }
+    return true;
+}
+
+/* Where the hash of the public key sits in a secret key: ML-KEM keeps it after the embedded
+   public key, the stand-in's other families at the start. */
+static const uint8_t *pk_hash_of(const kem_info *k, const uint8_t *sk) {
+    return k->mlkem_k ? sk + mlkem_poly_bytes(k) + k->pk : sk;
+}
+
 /* ---- library -------------------------------------------------------------------------------- */
 
 EXPORT const char *OQS_version(void) { return "0.14.0-standin"; }
@@ -209,7 +246,19 @@ EXPORT void OQS_KEM_free(OQS_KEM *kem) { free(kem); }
 EXPORT OQS_STATUS OQS_KEM_keypair(const OQS_KEM *kem, uint8_t *public_key, uint8_t *secret_key) {
     const kem_info *k = kem_of(kem);
     if (!k || !public_key || !secret_key) return OQS_ERROR;
-    make_keypair(public_key, k->pk, secret_key, k->sk, "kem-public");
+    if (!k->mlkem_k) {
+        make_keypair(public_key, k->pk, secret_key, k->sk, "kem-public");
+        return OQS_SUCCESS;
+    }
+    uint8_t seed[32];
+    fresh_seed(seed);
+    expand(public_key, k->pk, "kem-public", seed);
+    mlkem_reduce(public_key, mlkem_poly_bytes(k));
+    const size_t poly = mlkem_poly_bytes(k);
+    expand(secret_key, poly, "secret-filler", seed);
+    memcpy(secret_key + poly, public_key, k->pk);
+    hash2(secret_key + poly + k->pk, "pk-hash", public_key, k->pk, NULL, 0);
+    expand(secret_key + poly + k->pk + 32, 32, "implicit-rejection", seed);
     return OQS_SUCCESS;
 }
 
@@ -226,6 +275,7 @@ EXPORT OQS_STATUS OQS_KEM_encaps(const OQS_KEM *kem, uint8_t *ciphertext, uint8_
                                  const uint8_t *public_key) {
     const kem_info *k = kem_of(kem);
     if (!k || !ciphertext || !shared_secret || !public_key) return OQS_ERROR;
+    if (k->mlkem_k && !mlkem_public_key_ok(k, public_key)) return OQS_ERROR;
     uint8_t seed[32], pk_hash[32];
     fresh_seed(seed);
     expand(ciphertext, k->ct, "kem-ciphertext", seed);
@@ -238,7 +288,12 @@ EXPORT OQS_STATUS OQS_KEM_decaps(const OQS_KEM *kem, uint8_t *shared_secret, con
                                  const uint8_t *secret_key) {
     const kem_info *k = kem_of(kem);
     if (!k || !shared_secret || !ciphertext || !secret_key) return OQS_ERROR;
-    kem_secret(k, secret_key, ciphertext, shared_secret);
+    if (k->mlkem_k) {
+        uint8_t embedded[32];
+        hash2(embedded, "pk-hash", secret_key + mlkem_poly_bytes(k), k->pk, NULL, 0);
+        if (memcmp(embedded, pk_hash_of(k, secret_key), 32) != 0) return OQS_ERROR;
+    }
+    kem_secret(k, pk_hash_of(k, secret_key), ciphertext, shared_secret);
     return OQS_SUCCESS;
 }
 
