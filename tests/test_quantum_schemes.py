@@ -214,12 +214,13 @@ def test_unsupported_scheme_bytes(scheme):
     assert str(info.value) == f"Quantum generation 0x{scheme:02x} is not supported for decryption"
 
 
-def test_decrypt_checks_key_then_secret():
+@pytest.mark.parametrize("missing", [b"", None])
+def test_decrypt_checks_key_then_secret(missing):
     _, private = scheme_pair(6, 1)
     with pytest.raises(InvalidInputError, match="^Invalid quantum private key$"):
-        core.decrypt(b"", b"\x06\x01", b"")
+        core.decrypt(b"", b"\x06\x01", missing)
     with pytest.raises(InvalidInputError, match="^Encapsulated secret required for quantum decryption$"):
-        core.decrypt(b"", private, b"")
+        core.decrypt(b"", private, missing)
 
 
 def test_plaintext_that_is_not_utf8():

@@ -277,7 +277,9 @@ PyObject* encrypt(PyObject* const* args) {
 
 PyObject* decrypt(PyObject* const* args) {
     Buffer in[3];
-    if (!load_all(in, args)) return nullptr;
+    // An absent secret (None) is an empty one: refused with the message for a missing secret.
+    if (!in[0].load(args[0]) || !in[1].load(args[1]) || (args[2] != Py_None && !in[2].load(args[2])))
+        return nullptr;
     SecureBytes plain;
     if (!engine(nullptr, [&] { plain = q::decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
     PyObject* text = decode_utf8(plain);
