@@ -8,8 +8,6 @@
 namespace tesmar::aes {
 
 namespace {
-// EVP takes int lengths; feed large inputs in chunks so any size_t length works.
-constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 const EVP_CIPHER* cipher_for(ByteView key) {
     check_key_size(key.size());
@@ -30,16 +28,6 @@ void init(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* c, ByteView key, ByteView nonce
         ossl::fail(ErrorKind::Value, "", "cipher initialisation failed");
 }
 
-void update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
-    std::size_t done = 0;
-    while (done < in.size()) {
-        const std::size_t n = std::min(kChunk, in.size() - done);
-        int outl = 0;
-        if (EVP_CipherUpdate(ctx, out + done, &outl, in.data() + done, static_cast<int>(n)) != 1)
-            ossl::fail(ErrorKind::Value, "", "cipher update failed");
-        done += n;
-    }
-}
 }  // namespace
 
 void check_key_size(std::size_t key_len) {
@@ -51,7 +39,7 @@ void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out
     const EVP_CIPHER* c = cipher_for(key);
     auto ctx = ossl::new_cipher_ctx();
     init(ctx.get(), c, key, nonce, 1);
-    update(ctx.get(), plaintext, out.data());
+    ossl::cipher_update(ctx.get(), plaintext, out.data());
     int outl = 0;
     if (EVP_EncryptFinal_ex(ctx.get(), out.data() + plaintext.size(), &outl) != 1 ||
         EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(tag.size()), tag.data()) != 1)
@@ -64,7 +52,7 @@ bool gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView tag, M
     if (tag.size() < GCM_TAG_SIZE) throw Error(ErrorKind::Value, "Authentication tag must be 16 bytes or longer.");
     if (tag.size() > GCM_TAG_SIZE) throw Error(ErrorKind::Value, "Authentication tag cannot be more than 16 bytes.");
     init(ctx.get(), c, key, nonce, 0);
-    update(ctx.get(), ciphertext, out.data());
+    ossl::cipher_update(ctx.get(), ciphertext, out.data());
     if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(tag.size()),
                             const_cast<std::uint8_t*>(tag.data())) != 1)
         ossl::fail(ErrorKind::Value, "", "invalid tag length");

@@ -1,5 +1,6 @@
 #include "engine/openssl.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/random.h>
@@ -58,6 +59,17 @@ const EVP_MD* sha256() {
 const EVP_MD* sha512() {
     static const EVP_MD* m = fetch_md("SHA512");
     return m;
+}
+
+void cipher_update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
+    constexpr std::size_t kChunk = std::size_t{1} << 30;
+    for (std::size_t done = 0; done < in.size();) {
+        const std::size_t n = std::min(kChunk, in.size() - done);
+        int outl = 0;
+        if (EVP_CipherUpdate(ctx, out + done, &outl, in.data() + done, static_cast<int>(n)) != 1)
+            fail(ErrorKind::Value, "", "cipher update failed");
+        done += n;
+    }
 }
 
 std::string last_error(const char* fallback) {

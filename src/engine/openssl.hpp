@@ -32,6 +32,10 @@ const EVP_CIPHER* aes_256_cbc();
 const EVP_MD* sha256();
 const EVP_MD* sha512();
 
+// Runs all of `in` through the cipher into `out` (which must have room for it), in chunks that
+// EVP's int lengths can carry, so any size_t length works. Throws Error(Value) on failure.
+void cipher_update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out);
+
 // The oldest queued OpenSSL error as text (the reason string), and clears the queue.
 // `fallback` is used when OpenSSL queued nothing.
 std::string last_error(const char* fallback);

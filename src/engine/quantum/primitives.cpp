@@ -52,17 +52,6 @@ ossl::CipherCtx cbc_context(ByteView key, ByteView iv, int encrypt) {
     return ctx;
 }
 
-// Whole blocks through the cipher, in chunks EVP's int lengths can carry.
-void cbc_blocks(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out) {
-    constexpr std::size_t kChunk = std::size_t{1} << 30;
-    for (std::size_t done = 0; done < in.size();) {
-        const std::size_t n = std::min(kChunk, in.size() - done);
-        int outl = 0;
-        if (EVP_CipherUpdate(ctx, out + done, &outl, in.data() + done, static_cast<int>(n)) != 1)
-            ossl::fail(ErrorKind::Value, "", "cipher update failed");
-        done += n;
-    }
-}
 
 }  // namespace
 
@@ -107,11 +96,11 @@ Bytes cbc_encrypt(ByteView data, ByteView key, ByteView iv) {
     const std::size_t pad = CBC_BLOCK - data.size() % CBC_BLOCK;
     const std::size_t whole = data.size() - data.size() % CBC_BLOCK;
     Bytes out(data.size() + pad);
-    cbc_blocks(ctx.get(), data.first(whole), out.data());
+    ossl::cipher_update(ctx.get(), data.first(whole), out.data());
     std::uint8_t last[CBC_BLOCK];
     std::copy(data.begin() + static_cast<std::ptrdiff_t>(whole), data.end(), last);
     std::fill(last + (CBC_BLOCK - pad), last + CBC_BLOCK, static_cast<std::uint8_t>(pad));
-    cbc_blocks(ctx.get(), ByteView(last, CBC_BLOCK), out.data() + whole);
+    ossl::cipher_update(ctx.get(), ByteView(last, CBC_BLOCK), out.data() + whole);
     OPENSSL_cleanse(last, sizeof last);
     return out;
 }
@@ -121,7 +110,7 @@ SecureBytes cbc_decrypt(ByteView ciphertext, ByteView key, ByteView iv) {
     if (ciphertext.size() % CBC_BLOCK != 0)
         throw Error(ErrorKind::Value, "The length of the provided data is not a multiple of the block length.");
     SecureBytes out(ciphertext.size());
-    cbc_blocks(ctx.get(), ciphertext, out.data());
+    ossl::cipher_update(ctx.get(), ciphertext, out.data());
     // The padding is checked without branching on the plaintext bytes.
     const std::size_t n = out.size();
     const std::uint8_t pad = n ? out[n - 1] : 0;
