@@ -18,7 +18,7 @@ class _FrozenLoader:
         self._sources = sources
         self._install = install
 
-    def create_module(self, spec):
+    def create_module(self, module_spec):
         return None
 
     def exec_module(self, module):
