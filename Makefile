@@ -12,7 +12,7 @@ STANDIN_DIR := build/oqs-standin
 # benchmarks, so it shadows any real liboqs in these runs (see the README to test against one).
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin
+.PHONY: all setup build test demo bench clean standin asan
 
 all: build
 
@@ -47,6 +47,26 @@ demo: build
 bench: build
 	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
 	$(WITH_STANDIN) $(PY) bench/run.py
+
+# The test suite and a longer fuzz run against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer (extension and stand-in), in build dirs of their own; never part of
+# `make test`. The interpreter itself is not instrumented, so the runtimes are preloaded into it.
+SAN_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g
+SAN_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+             "-DCMAKE_C_FLAGS=$(SAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(SAN_FLAGS)" \
+             "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined"
+WITH_SAN = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)" \
+           ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+           LD_LIBRARY_PATH=$(abspath build/asan-standin) PYTHONPATH=$(abspath build/asan)
+FUZZ_ROUNDS ?= 2000
+
+asan: setup
+	$(VENV)/bin/cmake -S . -B build/asan $(SAN_CMAKE) -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build build/asan
+	$(VENV)/bin/cmake -S tests/oqs_standin -B build/asan-standin $(SAN_CMAKE) > /dev/null
+	$(VENV)/bin/cmake --build build/asan-standin > /dev/null
+	$(WITH_SAN) $(PY) -m pytest tests -p no:cacheprovider
+	$(WITH_SAN) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
 
 clean:
 	rm -rf build $(VENV)
