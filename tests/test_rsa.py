@@ -365,6 +365,21 @@ def test_verification_raises_for_problems_outside_the_signature(rsa_keys, ec_key
     assert str(info.value).startswith("RSA signing failed: ") and info.value.__cause__ is not None
 
 
+def test_a_private_key_whose_parts_do_not_fit_refuses_to_sign():
+    # Keys are not validated when loaded; a damaged one must not yield a signature that fails later.
+    good = rsa.generate_private_key(65537, 2048).private_numbers()
+    damaged = rsa.RSAPrivateNumbers(
+        p=good.p, q=good.q, d=good.d ^ 2, dmp1=good.dmp1 ^ 2, dmq1=good.dmq1, iqmp=good.iqmp,
+        public_numbers=good.public_numbers,
+    ).private_key(unsafe_skip_rsa_key_validation=True)
+    pem = damaged.private_bytes(
+        serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8, serialization.NoEncryption()
+    ).decode()
+    with pytest.raises(SignatureError) as info:
+        core.sign_bytes(b"data", pem)
+    assert str(info.value).startswith("RSA signing failed: ") and isinstance(info.value.__cause__, ValueError)
+
+
 def test_empty_data_and_text_are_signed(rsa_keys):
     private_pem, public_pem = rsa_keys
     signature = core.sign_bytes(b"", private_pem)
