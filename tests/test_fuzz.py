@@ -113,3 +113,55 @@ def test_threads_sharing_a_mutated_bytearray(material):
     done.set()
     writer.join()
     assert not failures, failures[0]
+
+
+class Interrupting:
+    """An argument whose every conversion hook raises a given interrupt or exit, and notes it."""
+
+    def __init__(self, exc):
+        self.exc = exc
+        self.hit = False
+
+    def _raise(self, *args):
+        self.hit = True
+        raise self.exc
+
+    __buffer__ = __index__ = __int__ = __str__ = __len__ = __bool__ = __eq__ = __iter__ = _raise
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("exc_type", [KeyboardInterrupt, SystemExit])
+def test_interrupts_from_arguments_pass_through_unchanged(material, rsa_keys, exc_type):
+    # Only ordinary errors may be wrapped or answered with False: an interrupt or exit raised while
+    # an argument is converted reaches the caller as it was raised.
+    from tesmar.hybrid import core as hybrid
+    from tesmar.quantum import _oqs
+    from tesmar.quantum import core as quantum
+    from tesmar.rsa import core as rsa
+
+    priv, pub = rsa_keys
+    spk, ssk = quantum.generate_signature_keypair(1, 0)
+    calls = material.calls + [
+        (rsa.sign_bytes, (b"data", priv)),
+        (rsa.encrypt_bytes, (b"data", pub)),
+        (rsa._encrypt_oaep, (b"data", pub)),
+        (rsa._decrypt_oaep, (rsa._encrypt_oaep(b"data", pub), priv)),
+        (hybrid.encrypt_bytes, (b"data", pub)),
+        (quantum.sign, (b"data", ssk)),
+        (_oqs.sig_sign, ("ML-DSA-44", ssk[2:], b"data")),
+        (_oqs.sig_verify, ("ML-DSA-44", spk[2:], b"data", quantum.sign(b"data", ssk))),
+    ]
+    for fn, args in calls:
+        for i in range(len(args)):
+            arg = Interrupting(exc_type(f"{fn.__name__}:{i}"))
+            spoilt = list(args)
+            spoilt[i] = arg
+            try:
+                fn(*spoilt)
+            except BaseException as exc:  # noqa: BLE001 - judged below
+                if exc is arg.exc:
+                    continue
+                chain = [exc, exc.__cause__, exc.__context__]
+                assert not any(isinstance(e, exc_type) for e in chain), (fn.__name__, i, exc)
+                assert isinstance(exc, Exception), (fn.__name__, i, exc)
+            assert not arg.hit, f"{fn.__name__} swallowed {exc_type.__name__} from argument {i}"

@@ -68,7 +68,10 @@ PyObject* raise_with_cause(ErrorKind kind, const std::string& message, PyObject*
 
 PyObject* raise(ErrorKind kind, const std::string& message) { return raise_with_cause(kind, message, nullptr); }
 
+bool current_is_ordinary() { return PyErr_ExceptionMatches(PyExc_Exception) != 0; }
+
 PyObject* raise_from_current(ErrorKind kind, const std::string& prefix) {
+    if (!current_is_ordinary()) return nullptr;
     PyObject* cause = PyErr_GetRaisedException();
     PyObject* text = cause ? PyObject_Str(cause) : nullptr;
     if (!text) {
@@ -88,6 +91,7 @@ PyObject* raise_from_current(ErrorKind kind, const std::string& prefix) {
 }
 
 PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message) {
+    if (!current_is_ordinary()) return nullptr;
     return raise_with_cause(kind, message, PyErr_GetRaisedException());
 }
 

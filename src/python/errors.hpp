@@ -20,7 +20,13 @@ PyObject* raise(ErrorKind kind, const std::string& message);
 // Raises `kind(message)` whose __cause__ is `cause` (an exception instance; reference stolen).
 PyObject* raise_with_cause(ErrorKind kind, const std::string& message, PyObject* cause);
 
+// Whether the pending exception belongs to the ordinary Exception family. Interrupts and
+// interpreter exits (KeyboardInterrupt, SystemExit, GeneratorExit) are never caught, wrapped or
+// answered with a boolean: they must reach the caller as they are.
+bool current_is_ordinary();
+
 // Takes the exception currently set and raises `kind(prefix + str(exc))` with it as cause.
+// An exception outside the ordinary family is left pending unchanged.
 PyObject* raise_from_current(ErrorKind kind, const std::string& prefix);
 
 // Same, with a fixed message: `kind(message)` from the current exception.

@@ -59,7 +59,7 @@ PyObject* encrypt_bytes(PyObject* const* args) {
     if (truthy < 0) return nullptr;
     if (!truthy) return raise(ErrorKind::InvalidInput, "Data cannot be empty");
     rsafam::BytesArg data;
-    data.load(args[0]);
+    if (!data.load(args[0])) return nullptr;
     return rsafam::hybrid_encrypt(data, args[1]);
 }
 

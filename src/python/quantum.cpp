@@ -303,6 +303,7 @@ PyObject* sign(PyObject* const* args) {
     Buffer data, private_key;
     if (!private_key.load(args[1])) return nullptr;
     if (!data.load(args[0])) {
+        if (!current_is_ordinary()) return nullptr;
         // Data liboqs cannot be handed fails in the signing step, as the adapter reports it: after
         // the key was judged and liboqs loaded.
         PyObject* unusable = PyErr_GetRaisedException();
@@ -328,7 +329,10 @@ PyObject* verify(PyObject* const* args) {
     Buffer data, signature;
     // What the backend would refuse to look at cannot verify.
     const bool usable = data.load(args[0]) && signature.load(args[1]);
-    if (!usable) PyErr_Clear();
+    if (!usable) {
+        if (!current_is_ordinary()) return nullptr;
+        PyErr_Clear();
+    }
     bool valid = false;
     if (!engine(nullptr, [&] {
             if (usable) {

@@ -95,6 +95,7 @@ PyObject* sig_algorithm(PyObject* const* args) {
 
 // Turns the error set while preparing a call into the operation's error: prefix, mechanism, cause.
 PyObject* fail_current(const char* prefix, PyObject* alg) {
+    if (!current_is_ordinary()) return nullptr;
     PyObject* exc = PyErr_GetRaisedException();
     PyObject* name = PyObject_Str(alg);
     if (!name) {
@@ -214,6 +215,7 @@ PyObject* sig_verify(PyObject* const* args) {
     Buffer public_key, message, signature;
     if (!mechanism_name(args[0], alg) || !public_key.load(args[1]) || !message.load(args[2]) ||
         !signature.load(args[3])) {
+        if (!current_is_ordinary()) return nullptr;
         PyErr_Clear();
         Py_RETURN_FALSE;
     }

@@ -41,8 +41,9 @@ bool BytesArg::load(PyObject* obj) {
         set(buf_.view());
         return true;
     }
+    if (!current_is_ordinary()) return false;
     error_ = PyErr_GetRaisedException();
-    return false;
+    return true;
 }
 
 bool BytesArg::length(PyObject* obj, std::uint64_t& n) {
@@ -336,7 +337,7 @@ PyObject* load_private(PyObject* const* args) { return load_key(args[0], true); 
 
 PyObject* encrypt_oaep_py(PyObject* const* args) {
     BytesArg data;
-    data.load(args[0]);
+    if (!data.load(args[0])) return nullptr;
     std::uint64_t n = 0;
     if (!data.length(args[0], n)) return nullptr;
     // The size test comes before the key text is looked at.
@@ -350,7 +351,7 @@ PyObject* encrypt_oaep_py(PyObject* const* args) {
 
 PyObject* decrypt_oaep_py(PyObject* const* args) {
     BytesArg blob;
-    blob.load(args[0]);
+    if (!blob.load(args[0])) return nullptr;
     return rsafam::decrypt_oaep(blob, args[1]);
 }
 
@@ -394,14 +395,14 @@ PyObject* verify_view(BytesArg& data, BytesArg& signature, PyObject* public_pem)
 
 PyObject* sign_bytes(PyObject* const* args) {
     BytesArg data;
-    data.load(args[0]);
+    if (!data.load(args[0])) return nullptr;
     return sign_view(data, args[1]);
 }
 
 PyObject* verify_bytes(PyObject* const* args) {
     BytesArg data, signature;
-    data.load(args[0]);
-    signature.load(args[1]);
+    if (!data.load(args[0])) return nullptr;
+    if (!signature.load(args[1])) return nullptr;
     return verify_view(data, signature, args[2]);
 }
 
@@ -421,6 +422,7 @@ PyObject* verify_str(PyObject* const* args) {
     std::optional<Bytes> sig;
     if (!decode_base64_arg(args[1], sig)) {
         // Not a signature at all: the answer is no, and the key text is never looked at.
+        if (!current_is_ordinary()) return nullptr;
         PyErr_Clear();
         Py_RETURN_FALSE;
     }
@@ -445,7 +447,7 @@ PyObject* encrypt_bytes(PyObject* const* args) {
     if (truthy < 0) return nullptr;
     if (!truthy) return raise(ErrorKind::InvalidInput, "Data cannot be empty");
     BytesArg data;
-    data.load(args[0]);
+    if (!data.load(args[0])) return nullptr;
     std::uint64_t n = 0;
     if (!data.length(args[0], n)) return nullptr;
     return encrypt_any(data, n, args[1]);

@@ -20,7 +20,9 @@ bool pem_text(PyObject* obj, const char* prefix, std::string_view& out);
 
 // A bytes-like argument. When the object has no buffer, the TypeError is kept and raised (or
 // wrapped) at the point where the operation first needs the bytes, so that earlier checks (key
-// text, sizes) report first, in the order the operations define.
+// text, sizes) report first, in the order the operations define. An interrupt or interpreter exit
+// raised by the conversion is not kept: load() then returns false with it pending, to be passed on
+// at once.
 class BytesArg {
 public:
     BytesArg() = default;
@@ -28,6 +30,7 @@ public:
     BytesArg& operator=(const BytesArg&) = delete;
     ~BytesArg() { Py_XDECREF(error_); }
 
+    // False only when an exception outside the ordinary family is pending.
     bool load(PyObject* obj);
     void set(ByteView view) { view_ = view, ok_ = true; }
     bool ok() const { return ok_; }
