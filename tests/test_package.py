@@ -57,6 +57,29 @@ def test_every_module_is_an_attribute_of_its_parent():
             assert module.__name__ == name
 
 
+# What each module binds from elsewhere when it loads, in the order it binds it.
+IMPORTED_NAMES = {
+    "tesmar._internal.keys": ["base64", "binascii", "hashlib"],
+    "tesmar.aes.core": ["base64", "os", "DecryptionError", "EncryptionError", "InvalidInputError", "convert_key"],
+    "tesmar.rsa.core": ["DecryptionError", "EncryptionError", "InvalidInputError", "SignatureError"],
+    "tesmar.hybrid.core": ["rsa_core", "aes_core", "DecryptionError", "InvalidInputError"],
+    "tesmar.password.core": ["hashlib", "InvalidInputError", "TesmarError"],
+    "tesmar.quantum._oqs": ["QuantumOperationError"],
+    "tesmar.quantum.core": ["DecryptionError", "InvalidInputError", "QuantumOperationError", "_oqs",
+                            "QuantumGeneration", "QuantumStrength", "SignatureAlgorithm", "_OAEP"],
+    "tesmar.quantum": ["asyncio", "core", "QuantumGeneration", "QuantumStrength", "SignatureAlgorithm"],
+    "tesmar.sync": ["_aes_core", "_hybrid_core", "_pw_core", "_q_core", "_rsa_core"],
+}
+
+
+@pytest.mark.parametrize("name, expected", IMPORTED_NAMES.items(), ids=list(IMPORTED_NAMES))
+def test_modules_bind_their_imports_in_order(name, expected):
+    import importlib
+
+    module = importlib.import_module(name)
+    assert [k for k in vars(module) if k in expected] == expected
+
+
 def test_module_bodies_run_once_and_package_members_have_paths():
     out = run_fresh(
         """

@@ -8,8 +8,8 @@ tesmar.rsa.core._encrypt_oaep). encrypt_bytes writes the length-prefixed layout
 and decrypt_auto reads it, the legacy layout (HYBR || key length, 4 bytes big-endian || wrapped
 key || AES-GCM envelope of tesmar.aes.core) and bare OAEP blocks, telling them apart by content.
 """
-from tesmar.aes import core as aes_core
 from tesmar.rsa import core as rsa_core
+from tesmar.aes import core as aes_core
 from tesmar.errors import DecryptionError, InvalidInputError
 
 HYBR = b"HYBR"
