@@ -99,18 +99,19 @@ const Register functions{
     FunctionSpec{kModule, "encrypt_bytes", encrypt_bytes, {{"data", "bytes"}, {"key", "str"}}, "bytes",
                  "Encrypt bytes with AES-256-GCM under a key text.\n\n"
                  "Returns nonce (12 bytes) || ciphertext || tag (16 bytes): len(data) + 28 bytes.\n"
-                 "Raises InvalidInputError for empty data, EncryptionError if the cipher fails."},
+                 "Raises InvalidInputError for empty data (or None), EncryptionError if the cipher\n"
+                 "fails, TypeError for data that is not bytes-like or a key that is not text."},
     FunctionSpec{kModule, "decrypt_bytes", decrypt_bytes, {{"blob", "bytes"}, {"key", "str"}}, "bytes",
-                 "Open an AES-256-GCM envelope made by encrypt_bytes.\n\n"
+                 "Open an AES-256-GCM envelope made by encrypt_bytes; returns the plaintext bytes.\n\n"
                  "Raises DecryptionError (one message, no cause) for a wrong key, tampered or\n"
                  "truncated data, or anything that is not an envelope."},
     FunctionSpec{kModule, "encrypt_str", encrypt_str, {{"plaintext", "str"}, {"key", "str"}}, "str",
                  "Encrypt text (as UTF-8) and return the envelope as Base64 text.\n\n"
-                 "Raises InvalidInputError for the empty text."},
+                 "Raises InvalidInputError for the empty text, EncryptionError if the cipher fails."},
     FunctionSpec{kModule, "decrypt_str", decrypt_str, {{"ciphertext_b64", "str"}, {"key", "str"}}, "str",
                  "Decrypt the Base64 text of an envelope and return the text.\n\n"
-                 "Raises DecryptionError for text that is not strict Base64, for a failed envelope,\n"
-                 "and for plaintext that is not UTF-8."},
+                 "The Base64 may be given as str or ASCII bytes. Raises DecryptionError for text that\n"
+                 "is not strict Base64, for a failed envelope, and for plaintext that is not UTF-8."},
 };
 
 }  // namespace

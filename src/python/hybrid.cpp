@@ -94,26 +94,38 @@ constexpr const char* kModule = "tesmar.hybrid.core";
 const Register functions{
     FunctionSpec{kModule, "encrypt_bytes", encrypt_bytes, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
                  "Seal data of any size to an RSA public key in the length-prefixed layout.\n\n"
-                 "A fresh AES-256 key, wrapped with RSA-OAEP, encrypts the data with AES-GCM:\n"
+                 "A fresh AES-256 key, wrapped with RSA-OAEP, encrypts the data with AES-GCM. Returns\n"
                  "key length (4 bytes, little-endian) || wrapped key || nonce (12) || tag (16) ||\n"
-                 "ciphertext. Raises InvalidInputError for empty data or bad key text."},
+                 "ciphertext: len(data) + 544 bytes for a 4096-bit key. Raises InvalidInputError for\n"
+                 "empty data or bad key text, EncryptionError when the RSA primitive fails, TypeError\n"
+                 "for data that is not bytes-like."},
     FunctionSpec{kModule, "decrypt_auto", decrypt_auto, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
-                 "Decrypt a blob, recognising its layout by content.\n\n"
+                 "Decrypt a blob, recognising its layout by content; returns the plaintext bytes.\n\n"
                  "In this order: at least 8 bytes starting with HYBR is the legacy layout; at least\n"
                  "544 bytes whose first 4 read 512 (little-endian) is the length-prefixed layout;\n"
-                 "anything else is taken for a bare OAEP block. The first match decides."},
+                 "anything else is taken for a bare OAEP block. The first match decides.\n"
+                 "Raises InvalidInputError for bad key text and DecryptionError for a wrong key or\n"
+                 "tampered or foreign data ('RSA decryption failed: ...', 'Hybrid AES-GCM decryption\n"
+                 "failed (...)', or the legacy layout's messages); a forged wrapped key that is not\n"
+                 "an AES key size raises ValueError."},
     FunctionSpec{kModule, "_net_decrypt", net_decrypt, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
                  "Decrypt the length-prefixed layout (a 512-byte wrapped key at fixed offsets).\n\n"
-                 "Raises DecryptionError 'Hybrid AES-GCM decryption failed (wrong key or tampered\n"
-                 "data)' when the tag does not authenticate. AES-128/192/256 keys are accepted."},
+                 "Returns the plaintext bytes. AES-128/192/256 keys are accepted. Raises\n"
+                 "InvalidInputError for bad key text, DecryptionError 'RSA decryption failed: ...'\n"
+                 "when the key does not unwrap and 'Hybrid AES-GCM decryption failed (wrong key or\n"
+                 "tampered data)' when the tag does not authenticate, ValueError for an unwrapped key\n"
+                 "of another size or a nonce shorter than 8 bytes."},
     FunctionSpec{kModule, "_legacy_decrypt", legacy_decrypt, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
-                 "Decrypt the legacy layout: HYBR || key length (4 bytes, big-endian) || wrapped key\n"
-                 "|| AES-GCM envelope under the Base64 text of the unwrapped key.\n\n"
-                 "Raises DecryptionError 'Invalid hybrid data (legacy Swift format)' unless at least\n"
-                 "one byte follows the wrapped key."},
+                 "Decrypt the legacy HYBR layout; returns the plaintext bytes.\n\n"
+                 "Layout: HYBR || key length (4 bytes, big-endian) || wrapped key || AES-GCM envelope\n"
+                 "under the Base64 text of the unwrapped key. Raises DecryptionError 'Invalid hybrid\n"
+                 "data (legacy Swift format)' unless at least one byte follows the wrapped key (checked\n"
+                 "first), InvalidInputError for bad key text, DecryptionError 'RSA decryption failed:\n"
+                 "...' when the key does not unwrap and the AES envelope's message when it does not open."},
     FunctionSpec{kModule, "encrypt_str", encrypt_str, {{"plaintext", "str"}, {"public_pem", "str"}}, "str",
                  "Seal text (as UTF-8) and return the length-prefixed layout as Base64 text.\n\n"
-                 "Raises InvalidInputError for the empty text."},
+                 "Raises InvalidInputError for the empty text or bad key text, EncryptionError when\n"
+                 "the RSA primitive fails."},
     FunctionSpec{kModule, "decrypt_str", decrypt_str, {{"ciphertext_b64", "str"}, {"private_pem", "str"}}, "str",
                  "Decrypt Base64 text with decrypt_auto and return the text.\n\n"
                  "Raises DecryptionError for text that is not strict Base64 and for plaintext that is\n"

@@ -30,14 +30,16 @@ PyObject* convert_key(PyObject* const* args) {
 
 const Register functions{
     FunctionSpec{"tesmar._internal.keys", "_try_base64", try_base64, {{"s", "str"}}, "bytes | None",
-                 "Return the bytes that the text decodes to under the strict Base64 rule\n"
-                 "(standard alphabet, length a multiple of 4, '=' only as final fill), or None when\n"
-                 "the text is empty or not such Base64. Never raises for text."},
+                 "Decode text under the strict Base64 rule; returns the bytes, or None if it is not Base64.\n\n"
+                 "The rule: standard alphabet, length a multiple of 4, '=' only as final fill, no white\n"
+                 "space. The empty text also gives None. Never raises for text (text with a lone\n"
+                 "surrogate gives None); an argument that is not text raises TypeError."},
     FunctionSpec{"tesmar._internal.keys", "convert_key", convert_key, {{"key", "str"}}, "bytes",
                  "Return the 32-byte AES-256 key for a key text.\n\n"
                  "Base64 text of 32 or 64 bytes gives its first 32 bytes; other valid Base64 gives the\n"
                  "SHA-256 of the decoded bytes; any other text (a passphrase) gives the SHA-256 of its\n"
-                 "UTF-8 encoding. Text with a lone surrogate raises UnicodeEncodeError."},
+                 "UTF-8 encoding. Raises TypeError for a key that is not text, UnicodeEncodeError for\n"
+                 "text with a lone surrogate."},
 };
 
 }  // namespace

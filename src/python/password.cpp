@@ -346,30 +346,34 @@ const Register functions{
                   {"hash_algorithm", "str"}},
                  "bytes",
                  "Derive `length` bytes with PBKDF2-HMAC from the UTF-8 encoding of the password.\n\n"
-                 "The hash name is taken in any letter case and must be a key of _HASHES once\n"
-                 "upper-cased; otherwise TesmarError('Unsupported hash algorithm: <name as written>').\n"
-                 "ValueError for an iteration count outside 1..2**32-1 or a length outside\n"
-                 "1..(2**32-1) * digest size. Runs without holding the GIL."},
+                 "Returns the derived bytes. The hash name is taken in any letter case and must be a\n"
+                 "key of _HASHES once upper-cased; otherwise TesmarError('Unsupported hash algorithm:\n"
+                 "<name as written>'). ValueError for an iteration count outside 1..2**32-1 or a length\n"
+                 "outside 1..(2**32-1) * digest size. Runs without holding the GIL."},
     FunctionSpec{kModule, "_parse", parse, {{"hash_json", "str"}}, "dict | None",
-                 "Parse a hash record: the JSON object as a dict, or None for text that is not JSON\n"
-                 "or holds another JSON value. Non-text raises TypeError."},
+                 "Parse a hash record; returns the JSON object as a dict, or None.\n\n"
+                 "None stands for text that is not JSON or holds another JSON value. Raises TypeError\n"
+                 "for an argument that is not text."},
     FunctionSpec{kModule, "hash_password", hash_password, {{"password", "str"}, {"iterations", "int", "DEFAULT_ITERATIONS"}},
                  "str",
                  "Hash a password into a new record: one line of canonical JSON.\n\n"
                  "The record holds a fresh 32-byte salt and 64 bytes of PBKDF2-HMAC-SHA-512 (both as\n"
                  "Base64), the parameters with the iteration count as given, and the creation time.\n"
-                 "Raises InvalidInputError for an empty password, ValueError for an iteration count\n"
-                 "outside 1..2**32-1, UnicodeEncodeError for a password with lone surrogates."},
+                 "Raises InvalidInputError for an empty password (or None), ValueError for an iteration\n"
+                 "count outside 1..2**32-1, TypeError for one that is not an integer,\n"
+                 "UnicodeEncodeError for a password with lone surrogates."},
     FunctionSpec{kModule, "verify_password", verify_password, {{"password", "str"}, {"hash_json", "str"}}, "bool",
-                 "Check a password against a hash record, in constant time.\n\n"
+                 "Check a password against a hash record, in constant time; returns True on a match.\n\n"
                  "The record's own salt, iteration count, output length and hash name (SHA-512 when\n"
-                 "absent) are used. False for an empty password and for any record that is not JSON,\n"
-                 "lacks a field, holds bad Base64 or unusable numbers, or names an unknown hash.\n"
-                 "Raises only for arguments of the wrong kind, such as a record that is not text."},
+                 "absent) are used. False for an empty password, a password that is not valid UTF-8\n"
+                 "text, and any record that is not JSON, lacks a field, holds bad Base64 or unusable\n"
+                 "numbers, or names an unknown hash. Raises only for arguments of the wrong kind:\n"
+                 "TypeError for a record that is not text, AttributeError for a password that is not\n"
+                 "text."},
     FunctionSpec{kModule, "needs_rehash", needs_rehash, {{"hash_json", "str"}}, "bool",
-                 "Whether a record should be replaced by a new hash.\n\n"
+                 "Whether a record should be replaced by a new hash; returns True if so.\n\n"
                  "True when the record is unreadable or its iteration count is missing, not a number,\n"
-                 "or below UPGRADE_THRESHOLD. Raises only for a record that is not text."},
+                 "or below UPGRADE_THRESHOLD. Raises only TypeError, for a record that is not text."},
 };
 
 }  // namespace

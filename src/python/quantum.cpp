@@ -389,113 +389,184 @@ constexpr const char* kPair = "tuple[bytes, bytes]";
 const Register functions{
     FunctionSpec{kModule, "_hkdf", hkdf, {{"ikm", "bytes"}, {"salt", "bytes"}, {"info", "bytes"}, {"length", "int"}},
                  "bytes",
-                 "HKDF-SHA-256 (RFC 5869) of ikm with salt and info; length bytes (at most 8160).\n\n"
-                 "An empty salt counts as no salt."},
+                 "Derive `length` bytes with HKDF-SHA-256 (RFC 5869) from ikm, salt and info.\n\n"
+                 "An empty salt counts as no salt. Raises ValueError for a negative length or one over\n"
+                 "8160."},
     FunctionSpec{kModule, "_gcm_seal", gcm_seal, {{"key", "bytes"}, {"nonce", "bytes"}, {"data", "bytes"}}, kPair,
-                 "AES-GCM encryption without associated data: (ciphertext, 16-byte tag)."},
+                 "AES-GCM encryption without associated data; returns (ciphertext, 16-byte tag).\n\n"
+                 "Raises ValueError for a key that is not 16, 24 or 32 bytes or a nonce outside 8..128\n"
+                 "bytes."},
     FunctionSpec{kModule, "_gcm_open", gcm_open,
                  {{"key", "bytes"}, {"nonce", "bytes"}, {"ciphertext", "bytes"}, {"tag", "bytes"}}, "bytes",
-                 "AES-GCM decryption without associated data.\n\n"
+                 "AES-GCM decryption without associated data; returns the plaintext bytes.\n\n"
                  "Any failure (authentication, unusable key or nonce) raises DecryptionError with one\n"
                  "message and the reason as cause."},
     FunctionSpec{kModule, "_hmac256", hmac256, {{"key", "bytes"}, {"data", "bytes"}}, "bytes",
-                 "HMAC-SHA-256 of data under key (32 bytes)."},
+                 "HMAC-SHA-256 of data under key; returns the 32-byte MAC.\n\n"
+                 "Keys of any length are accepted; only arguments that are not bytes-like raise\n"
+                 "(TypeError)."},
     FunctionSpec{kModule, "_cbc_encrypt", cbc_encrypt, {{"data", "bytes"}, {"key", "bytes"}, {"iv", "bytes"}},
-                 "bytes", "AES-CBC encryption of data padded with PKCS#7 to whole 16-byte blocks."},
+                 "bytes",
+                 "AES-CBC encryption of data padded with PKCS#7; returns whole 16-byte blocks.\n\n"
+                 "Raises ValueError for a key that is not 16, 24 or 32 bytes or an IV that is not 16."},
     FunctionSpec{kModule, "_cbc_decrypt", cbc_decrypt, {{"ciphertext", "bytes"}, {"key", "bytes"}, {"iv", "bytes"}},
                  "bytes",
-                 "AES-CBC decryption and PKCS#7 unpadding.\n\n"
-                 "Raises DecryptionError for a bad padding; unusable keys, IVs or lengths raise\n"
-                 "ValueError."},
+                 "AES-CBC decryption and PKCS#7 unpadding; returns the plaintext bytes.\n\n"
+                 "Raises DecryptionError 'Quantum AES-CBC unpadding failed' for a bad padding;\n"
+                 "unusable keys, IVs or lengths raise ValueError."},
     FunctionSpec{kModule, "_gen4_key", gen4_key, {{"ss", "bytes"}}, "bytes",
-                 "Scheme 4's AES key: HMAC-SHA-256 of the single byte 0x01 under the shared secret."},
+                 "Scheme 4's AES key: HMAC-SHA-256 of the single byte 0x01 under the shared secret.\n\n"
+                 "Returns 32 bytes; only an argument that is not bytes-like raises (TypeError)."},
     FunctionSpec{kModule, "_gen4_encrypt", gen4_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}}, kPair,
-                 "Scheme 4 (FrodoKEM-1344-AES, AES-256-GCM): (capsule, nonce || ciphertext || tag)."},
+                 "Scheme 4 encryption (FrodoKEM-1344-AES, AES-256-GCM) to a raw public key.\n\n"
+                 "Returns (capsule, nonce || ciphertext || tag). Raises QuantumOperationError when\n"
+                 "encapsulation fails (a key of the wrong size, a missing liboqs)."},
     FunctionSpec{kModule, "_gen4_decrypt", gen4_decrypt, {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}},
-                 "bytes", "Open a scheme 4 message with the raw FrodoKEM-1344-AES secret key."},
+                 "bytes",
+                 "Open a scheme 4 message with the raw FrodoKEM-1344-AES secret key.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen4 encrypted\n"
+                 "message' for a message under 28 bytes, QuantumOperationError when decapsulation\n"
+                 "fails, DecryptionError when the tag does not authenticate."},
     FunctionSpec{kModule, "_gen6_encrypt", gen6_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
                  kPair,
-                 "Scheme 6 (FrodoKEM at the strength, salted HKDF, AES-256-GCM):\n"
-                 "(capsule, salt || nonce || ciphertext || tag)."},
+                 "Scheme 6 encryption (FrodoKEM at the strength, salted HKDF, AES-256-GCM).\n\n"
+                 "Returns (capsule, salt || nonce || ciphertext || tag). Raises KeyError for a strength\n"
+                 "other than 0, 1, 2 and QuantumOperationError when encapsulation fails."},
     FunctionSpec{kModule, "_gen6_decrypt", gen6_decrypt,
                  {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
-                 "Open a scheme 6 message with the raw FrodoKEM secret key of the strength."},
+                 "Open a scheme 6 message with the raw FrodoKEM secret key of the strength.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen6 encrypted\n"
+                 "message' for a message under 44 bytes, KeyError for an unknown strength,\n"
+                 "QuantumOperationError when decapsulation fails, DecryptionError when the tag does not\n"
+                 "authenticate."},
     FunctionSpec{kModule, "_gen2_encrypt", gen2_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
                  kPair,
-                 "Scheme 2 (Classic McEliece, AES-256-CBC, HMAC keyed with the shared secret):\n"
-                 "(capsule, IV || ciphertext || HMAC)."},
+                 "Scheme 2 encryption (Classic McEliece, AES-256-CBC, HMAC keyed with the shared secret).\n\n"
+                 "Returns (capsule, IV || ciphertext || HMAC). Raises KeyError for a strength other\n"
+                 "than 0, 1, 2 and QuantumOperationError when encapsulation fails."},
     FunctionSpec{kModule, "_gen2_decrypt", gen2_decrypt,
                  {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
-                 "Open a scheme 2 message; the MAC is checked before anything is decrypted."},
+                 "Open a scheme 2 message; the MAC is checked before anything is decrypted.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen2 encrypted\n"
+                 "message' for a message under 48 bytes, KeyError for an unknown strength,\n"
+                 "QuantumOperationError when decapsulation fails, DecryptionError 'Gen2 HMAC\n"
+                 "verification failed' or for a bad padding."},
     FunctionSpec{kModule, "_gen5_encrypt", gen5_encrypt, {{"data", "bytes"}, {"raw_pk", "bytes"}, {"strength", "int"}},
                  kPair,
-                 "Scheme 5 (Classic McEliece, salted HKDF, AES-256-CBC, HMAC over salt, IV and\n"
-                 "ciphertext): (capsule, salt || IV || ciphertext || HMAC)."},
+                 "Scheme 5 encryption (Classic McEliece, salted HKDF, AES-256-CBC, HMAC).\n\n"
+                 "The HMAC covers salt, IV and ciphertext. Returns (capsule, salt || IV || ciphertext\n"
+                 "|| HMAC). Raises KeyError for a strength other than 0, 1, 2 and QuantumOperationError\n"
+                 "when encapsulation fails."},
     FunctionSpec{kModule, "_gen5_decrypt", gen5_decrypt,
                  {{"enc", "bytes"}, {"raw_sk", "bytes"}, {"capsule", "bytes"}, {"strength", "int"}}, "bytes",
-                 "Open a scheme 5 message; the MAC is checked before anything is decrypted."},
+                 "Open a scheme 5 message; the MAC is checked before anything is decrypted.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen5 encrypted\n"
+                 "message' for a message under 80 bytes, KeyError for an unknown strength,\n"
+                 "QuantumOperationError when decapsulation fails, DecryptionError 'Gen5 HMAC\n"
+                 "verification failed' or for a bad padding."},
     FunctionSpec{kModule, "_xor_mix", xor_mix, {{"session_key", "bytes"}, {"frodo_ss", "bytes"}}, "bytes",
-                 "32 bytes: session_key[i] XOR frodo_ss[i % len(frodo_ss)]."},
+                 "Mix scheme 7's two secrets; returns 32 bytes session_key[i] XOR frodo_ss[i % len(frodo_ss)].\n\n"
+                 "Raises ValueError for a session key under 32 bytes or an empty FrodoKEM secret."},
     FunctionSpec{kModule, "_der_len", der_len, {{"n", "int"}}, "bytes",
-                 "The DER length field for n: one byte below 128, else 0x80 | count, then n big-endian."},
+                 "Return the DER length field for n: one byte below 128, else 0x80 | count, then n.\n\n"
+                 "n is written big-endian in as few bytes as it needs. Raises ValueError for a negative\n"
+                 "n, OverflowError for one that needs more than 127 bytes."},
     FunctionSpec{kModule, "_pkcs1_to_spki", pkcs1_to_spki, {{"pkcs1", "bytes"}}, "bytes",
                  "Wrap a DER RSAPublicKey into a SubjectPublicKeyInfo (rsaEncryption, NULL parameters).\n\n"
-                 "The input is not parsed: any bytes are wrapped."},
+                 "Returns the DER bytes. The input is not parsed: any bytes are wrapped, so only an\n"
+                 "argument that is not bytes-like raises (TypeError)."},
     FunctionSpec{kModule, "_gen7_generate", gen7_generate, {{"strength", "QuantumStrength"}}, kPair,
-                 "Scheme 7 key pair: RSA-4096 (PKCS#1 DER, 32-bit little-endian length first) followed\n"
-                 "by the FrodoKEM key of the strength, each key behind the header 07, strength."},
+                 "Generate a scheme 7 key pair (RSA-4096 and FrodoKEM); returns (public, private).\n\n"
+                 "Each key is the header 07, strength, then the RSA key (PKCS#1 DER, 32-bit\n"
+                 "little-endian length first) followed by the FrodoKEM key of the strength. Raises\n"
+                 "KeyError for a strength other than 0, 1, 2 and QuantumOperationError when liboqs is\n"
+                 "missing or fails."},
     FunctionSpec{kModule, "_gen7_encrypt", gen7_encrypt, {{"data", "bytes"}, {"raw", "bytes"}, {"strength", "int"}},
                  kPair,
-                 "Scheme 7 (RSA-OAEP session key XOR FrodoKEM secret, HKDF, AES-256-GCM):\n"
-                 "(u32le length || OAEP block || FrodoKEM capsule, salt || nonce || ciphertext || tag)."},
+                 "Scheme 7 encryption (RSA-OAEP session key XOR FrodoKEM secret, HKDF, AES-256-GCM).\n\n"
+                 "Returns (u32le length || OAEP block || FrodoKEM capsule, salt || nonce || ciphertext ||\n"
+                 "tag). Raises InvalidInputError 'Invalid Gen7 public key ...' or 'Invalid Gen7 RSA\n"
+                 "public key: ...' for a malformed raw key, KeyError for an unknown strength and\n"
+                 "QuantumOperationError when encapsulation fails."},
     FunctionSpec{kModule, "_gen7_decrypt", gen7_decrypt,
                  {{"enc", "bytes"}, {"raw", "bytes"}, {"secret", "bytes"}, {"strength", "int"}}, "bytes",
-                 "Open a scheme 7 message with the raw scheme 7 private key."},
+                 "Open a scheme 7 message with the raw scheme 7 private key.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen7 ...' for a\n"
+                 "malformed private key, secret or message, DecryptionError 'Gen7 RSA decryption\n"
+                 "failed' when the session key does not unwrap and 'Quantum AES-GCM decryption failed\n"
+                 "(...)' when the tag does not authenticate, QuantumOperationError when decapsulation\n"
+                 "fails, KeyError for an unknown strength."},
     FunctionSpec{kModule, "_x25519_raw", x25519_raw, {{"priv", "X25519PrivateKey"}}, kPair,
-                 "(raw public key, raw private key), 32 bytes each, of an X25519 private key object\n"
-                 "(any object whose private_bytes_raw() gives the raw private key)."},
+                 "Return (raw public key, raw private key), 32 bytes each, of an X25519 private key.\n\n"
+                 "Any object whose private_bytes_raw() gives the raw private key will do; others raise\n"
+                 "AttributeError, and a raw key that is not 32 bytes ValueError."},
     FunctionSpec{kModule, "_gen8_generate", gen8_generate, {{"strength", "QuantumStrength"}}, kPair,
-                 "Scheme 8 key pair: raw X25519 key (32 bytes) followed by the ML-KEM key of the\n"
-                 "strength, each key behind the header 08, strength."},
+                 "Generate a scheme 8 key pair (X25519 and ML-KEM); returns (public, private).\n\n"
+                 "Each key is the header 08, strength, then the raw X25519 key (32 bytes) followed by\n"
+                 "the ML-KEM key of the strength. Raises KeyError for a strength other than 0, 1, 2\n"
+                 "and QuantumOperationError when liboqs is missing or fails."},
     FunctionSpec{kModule, "_gen8_encrypt", gen8_encrypt, {{"data", "bytes"}, {"raw", "bytes"}, {"strength", "int"}},
                  kPair,
-                 "Scheme 8 (ephemeral X25519 and ML-KEM, HKDF, AES-256-GCM): (u32le length ||\n"
-                 "ML-KEM ciphertext || ephemeral public key, salt || nonce || ciphertext || tag)."},
+                 "Scheme 8 encryption (ephemeral X25519 and ML-KEM, HKDF, AES-256-GCM).\n\n"
+                 "Returns (u32le length || ML-KEM ciphertext || ephemeral public key, salt || nonce ||\n"
+                 "ciphertext || tag). Raises InvalidInputError 'Invalid Gen8 public key' for a raw key\n"
+                 "under 32 bytes, KeyError for an unknown strength and QuantumOperationError when\n"
+                 "encapsulation fails."},
     FunctionSpec{kModule, "_gen8_decrypt", gen8_decrypt,
                  {{"enc", "bytes"}, {"raw", "bytes"}, {"secret", "bytes"}, {"strength", "int"}}, "bytes",
-                 "Open a scheme 8 message with the raw scheme 8 private key."},
+                 "Open a scheme 8 message with the raw scheme 8 private key.\n\n"
+                 "Returns the plaintext bytes. Raises InvalidInputError 'Invalid Gen8 ...' for a\n"
+                 "malformed private key, secret or message, KeyError for an unknown strength,\n"
+                 "QuantumOperationError when decapsulation fails and DecryptionError when the tag does\n"
+                 "not authenticate."},
     FunctionSpec{kModule, "generate_keypair", generate_keypair,
                  {{"generation", "QuantumGeneration | int", "QuantumGeneration.GEN8"},
                   {"strength", "QuantumStrength | int", "QuantumStrength.HIGHEST"}},
                  kPair,
-                 "Generate a post-quantum encryption key pair: (public key, private key).\n\n"
+                 "Generate a post-quantum encryption key pair; returns (public key, private key).\n\n"
                  "Both keys start with the scheme byte and the strength byte. GEN1 and GEN2 give scheme 2\n"
                  "(Classic McEliece, CBC+HMAC), GEN3 and GEN6 scheme 6 (FrodoKEM, GCM), GEN4 scheme 4\n"
                  "(FrodoKEM-1344, always strength 2), GEN5 scheme 5, GEN7 scheme 7 (RSA-4096 +\n"
-                 "FrodoKEM) and GEN8 scheme 8 (X25519 + ML-KEM). Unknown values raise ValueError."},
+                 "FrodoKEM) and GEN8 scheme 8 (X25519 + ML-KEM). Raises ValueError for an unknown\n"
+                 "generation or strength, QuantumOperationError when liboqs is missing or fails."},
     FunctionSpec{kModule, "encrypt", encrypt, {{"message", "str"}, {"public_key", "bytes"}}, kPair,
-                 "Encrypt text to a post-quantum public key: (encapsulated secret, encrypted message).\n\n"
-                 "The scheme is read from the key's first byte. Both halves are needed to decrypt."},
+                 "Encrypt text to a post-quantum public key.\n\n"
+                 "Returns (encapsulated secret, encrypted message); both are needed to decrypt. The\n"
+                 "scheme is read from the key's first byte; the empty text is allowed. Raises\n"
+                 "InvalidInputError for a key under 3 bytes, a raw key of zero bytes only or a\n"
+                 "malformed scheme 7 or 8 key, QuantumOperationError for a scheme byte without\n"
+                 "encryption or when liboqs is missing or refuses the key, KeyError for a strength\n"
+                 "byte no mechanism has."},
     FunctionSpec{kModule, "decrypt", decrypt,
                  {{"encrypted_message", "bytes"}, {"private_key", "bytes"}, {"secret", "bytes"}}, "str",
-                 "Decrypt a message made by encrypt with the matching private key and its\n"
-                 "encapsulated secret; returns the text.\n\n"
-                 "Wrong keys and tampered data raise DecryptionError."},
+                 "Decrypt a message made by encrypt with the private key and the encapsulated secret.\n\n"
+                 "Returns the text. Raises DecryptionError for wrong keys, tampered data and plaintext\n"
+                 "that is not UTF-8; InvalidInputError for a private key under 3 bytes, an empty secret\n"
+                 "or a message too short for its scheme; QuantumOperationError for a scheme byte\n"
+                 "without decryption or when liboqs is missing or refuses the key or secret; KeyError\n"
+                 "for a strength byte no mechanism has."},
     FunctionSpec{kModule, "generate_signature_keypair", generate_signature_keypair,
                  {{"algorithm", "SignatureAlgorithm | int", "SignatureAlgorithm.ML_DSA"},
                   {"strength", "QuantumStrength | int", "QuantumStrength.HIGHEST"}},
                  kPair,
-                 "Generate a signature key pair: (public key, private key), each behind the header\n"
-                 "algorithm, strength. ML-DSA-44/65/87 or SLH-DSA SHA2-128f/192f/256f by strength."},
+                 "Generate a signature key pair; returns (public key, private key).\n\n"
+                 "Each key is the header algorithm, strength, then the raw key: ML-DSA-44/65/87 or\n"
+                 "SLH-DSA SHA2-128f/192f/256f by strength. Raises ValueError for an unknown algorithm\n"
+                 "or strength, QuantumOperationError when liboqs is missing or fails."},
     FunctionSpec{kModule, "sign", sign, {{"data", "bytes"}, {"private_key", "bytes"}}, "bytes",
-                 "Sign bytes with a signature private key; the mechanism comes from the key's header."},
+                 "Sign bytes with a signature private key; returns the raw signature.\n\n"
+                 "The mechanism comes from the key's header. Raises InvalidInputError for a key without\n"
+                 "a header or with an unknown algorithm byte, KeyError for a strength byte no mechanism\n"
+                 "has, QuantumOperationError 'Signing failed (...)' when liboqs is missing or fails\n"
+                 "(also for data that is not bytes-like)."},
     FunctionSpec{kModule, "verify", verify, {{"data", "bytes"}, {"signature", "bytes"}, {"public_key", "bytes"}},
                  "bool",
-                 "True if the signature over data verifies under the public key.\n\n"
+                 "Check a post-quantum signature over data; returns True if it verifies.\n\n"
                  "Malformed keys and signatures give False; a strength byte no mechanism has raises\n"
                  "KeyError and a missing backend QuantumOperationError."},
     FunctionSpec{kModule, "_sig_kind", sig_kind, {{"alg", "SignatureAlgorithm"}}, "str",
-                 "\"mldsa\" for SignatureAlgorithm.ML_DSA, \"slhdsa\" for anything else."},
+                 "Return the adapter's kind for a signature algorithm: \"mldsa\" or \"slhdsa\".\n\n"
+                 "\"mldsa\" for SignatureAlgorithm.ML_DSA, \"slhdsa\" for anything else. Never raises."},
     FunctionSpec{kModule, "_sig_strip", sig_strip, {{"headered", "bytes"}, {"label", "str"}},
                  "tuple[int, int, bytes]",
                  "Split a signature key into (scheme id, strength, raw key).\n\n"

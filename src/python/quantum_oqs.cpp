@@ -271,41 +271,61 @@ const Register tables{
 const Register functions{
     FunctionSpec{kModule, "_oqs", library, {}, nullptr,
                  "Load liboqs if it is not loaded yet and describe it.\n\n"
-                 "Returns a (path, version) record of the library the dynamic loader opened. liboqs is\n"
-                 "looked up as liboqs.so, then by its versioned names, on the loader's usual path; a\n"
-                 "failed attempt is not remembered, so a library installed later is found by the next\n"
-                 "call. Raises QuantumOperationError with an installation hint (the loader's error as\n"
-                 "cause) when none can be loaded."},
+                 "Returns a (path, version) named record of the library the dynamic loader opened.\n"
+                 "liboqs is looked up as liboqs.so, then as liboqs.so.9, .10 and .8, on the loader's\n"
+                 "usual path; a failed attempt is not remembered, so a library installed later is found\n"
+                 "by the next call. Raises QuantumOperationError with an installation hint (the\n"
+                 "loader's error as cause) when none can be loaded."},
     FunctionSpec{kModule, "frodo_alg", frodo_alg, {{"strength", "int"}}, "str",
-                 "FrodoKEM mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+                 "Return the FrodoKEM mechanism name for strength 0, 1 or 2.\n\n"
+                 "FrodoKEM-640-AES, FrodoKEM-976-AES or FrodoKEM-1344-AES; other strengths raise\n"
+                 "KeyError. liboqs is not loaded."},
     FunctionSpec{kModule, "cmce_alg", cmce_alg, {{"strength", "int"}}, "str",
-                 "Classic McEliece mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+                 "Return the Classic McEliece mechanism name for strength 0, 1 or 2.\n\n"
+                 "Classic-McEliece-6688128, -6960119 or -8192128; other strengths raise KeyError.\n"
+                 "liboqs is not loaded."},
     FunctionSpec{kModule, "mlkem_alg", mlkem_alg, {{"strength", "int"}}, "str",
-                 "ML-KEM mechanism name for strength 0, 1 or 2 (KeyError otherwise)."},
+                 "Return the ML-KEM mechanism name for strength 0, 1 or 2.\n\n"
+                 "ML-KEM-512, ML-KEM-768 or ML-KEM-1024; other strengths raise KeyError. liboqs is not\n"
+                 "loaded."},
     FunctionSpec{kModule, "sig_algorithm", sig_algorithm, {{"kind", "str"}, {"strength", "int"}}, "str",
-                 "Signature mechanism name for a kind and strength.\n\n"
+                 "Return the signature mechanism name for a kind and strength.\n\n"
                  "Kind \"mldsa\" gives the ML-DSA name without loading liboqs; any other kind means\n"
                  "SLH-DSA: the first of the strength's two candidate names that the loaded liboqs has\n"
-                 "enabled, or QuantumOperationError when it enables neither."},
+                 "enabled. Raises KeyError for a strength other than 0, 1, 2, QuantumOperationError\n"
+                 "when liboqs is missing or enables neither name."},
     FunctionSpec{kModule, "generate_keypair", kem_generate_keypair, {{"alg", "str"}}, "tuple[bytes, bytes]",
-                 "Generate a KEM key pair: (public key, secret key) in liboqs's raw encoding."},
+                 "Generate a KEM key pair; returns (public key, secret key) in liboqs's raw encoding.\n\n"
+                 "Raises QuantumOperationError 'KEM key generation failed (<alg>): ...' for a mechanism\n"
+                 "liboqs does not know or has disabled, or when liboqs is missing or fails."},
     FunctionSpec{kModule, "encapsulate", encapsulate, {{"alg", "str"}, {"public_key", "bytes"}},
                  "tuple[bytes, bytes]",
-                 "Encapsulate a fresh shared secret to a KEM public key: (ciphertext, shared secret)."},
+                 "Encapsulate a fresh shared secret to a KEM public key; returns (ciphertext, secret).\n\n"
+                 "Raises QuantumOperationError 'KEM encapsulation failed (<alg>): ...' for an unknown\n"
+                 "mechanism, a public key of the wrong size or one liboqs refuses, or when liboqs is\n"
+                 "missing or fails."},
     FunctionSpec{kModule, "decapsulate", decapsulate,
                  {{"alg", "str"}, {"secret_key", "bytes"}, {"ciphertext", "bytes"}}, "bytes",
-                 "Recover the shared secret of a KEM ciphertext with the secret key.\n\n"
+                 "Recover the shared secret of a KEM ciphertext with the secret key; returns it.\n\n"
                  "A ciphertext of the right size that was made for another key gives another secret,\n"
-                 "not an error."},
+                 "not an error. Raises QuantumOperationError 'KEM decapsulation failed (<alg>): ...'\n"
+                 "for an unknown mechanism, a key or ciphertext of the wrong size, or when liboqs is\n"
+                 "missing or fails."},
     FunctionSpec{kModule, "sig_generate_keypair", sig_generate_keypair, {{"alg", "str"}}, "tuple[bytes, bytes]",
-                 "Generate a signature key pair: (public key, secret key) in liboqs's raw encoding."},
+                 "Generate a signature key pair; returns (public key, secret key) in raw encoding.\n\n"
+                 "Raises QuantumOperationError 'Signature key generation failed (<alg>): ...' for an\n"
+                 "unknown mechanism, or when liboqs is missing or fails."},
     FunctionSpec{kModule, "sig_sign", sig_sign, {{"alg", "str"}, {"secret_key", "bytes"}, {"message", "bytes"}},
-                 "bytes", "Sign a message with a raw secret key; returns the raw signature."},
+                 "bytes",
+                 "Sign a message with a raw secret key; returns the raw signature.\n\n"
+                 "Raises QuantumOperationError 'Signing failed (<alg>): ...' for an unknown mechanism,\n"
+                 "a key of the wrong size, a message that is not bytes-like, or when liboqs is missing\n"
+                 "or fails."},
     FunctionSpec{kModule, "sig_verify", sig_verify,
                  {{"alg", "str"}, {"public_key", "bytes"}, {"message", "bytes"}, {"signature", "bytes"}}, "bool",
-                 "True if the signature over the message verifies under the raw public key.\n\n"
+                 "Check a signature over a message under a raw public key; returns True if it verifies.\n\n"
                  "Every failure gives False (unknown mechanism, wrong sizes, bad signature); only a\n"
-                 "missing liboqs raises."},
+                 "missing liboqs raises (QuantumOperationError)."},
 };
 
 }  // namespace

@@ -480,49 +480,67 @@ const Register functions{
     FunctionSpec{kModule, "new_key_pair", new_key_pair, {}, "tuple[str, str]",
                  "Generate a fresh RSA key pair (4096 bits, public exponent 65537).\n\n"
                  "Returns (private_pem, public_pem): PKCS#8 PRIVATE KEY and SubjectPublicKeyInfo PUBLIC KEY\n"
-                 "PEM text, unencrypted. The interpreter keeps running other threads meanwhile."},
+                 "PEM text, unencrypted. Other threads keep running meanwhile (about a second). A\n"
+                 "failure of the key generator raises ValueError."},
     FunctionSpec{kModule, "_load_public", load_public, {{"public_pem", "str"}}, nullptr,
                  "Parse the PEM text of a public key (PUBLIC KEY or RSA PUBLIC KEY).\n\n"
-                 "Keys of other types load too; the operations then refuse them. Any failure raises\n"
-                 "InvalidInputError 'Invalid RSA public key PEM: ...' with the failure as cause."},
+                 "Returns an opaque tesmar.rsa.core.PublicKey. Keys of other types load too; the\n"
+                 "operations then refuse them. Any failure, including an argument that is not text,\n"
+                 "raises InvalidInputError 'Invalid RSA public key PEM: ...' with the failure as cause."},
     FunctionSpec{kModule, "_load_private", load_private, {{"private_pem", "str"}}, nullptr,
                  "Parse the PEM text of an unencrypted private key (PRIVATE KEY or RSA PRIVATE KEY).\n\n"
-                 "Encrypted keys are refused. Any failure raises InvalidInputError\n"
+                 "Returns an opaque tesmar.rsa.core.PrivateKey. Encrypted keys are refused. Any failure,\n"
+                 "including an argument that is not text, raises InvalidInputError\n"
                  "'Invalid RSA private key PEM: ...' with the failure as cause."},
     FunctionSpec{kModule, "_pss", pss, {}, "padding.PSS",
-                 "Return the PSS parameters of every signature: MGF1-SHA-256, 32-byte salt."},
+                 "Return the PSS parameters of every signature: MGF1-SHA-256, 32-byte salt.\n\n"
+                 "The result is an immutable tesmar.rsa.core.PSS object. Never raises."},
     FunctionSpec{kModule, "_encrypt_oaep", encrypt_oaep_py, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
                  "Encrypt at most MAX_OAEP_PLAINTEXT (446) bytes as one RSA-OAEP block.\n\n"
-                 "Raises InvalidInputError for longer data (before the key is read) and for bad key\n"
-                 "text, EncryptionError 'RSA encryption failed: ...' when the primitive fails."},
+                 "Returns the block (512 bytes for a 4096-bit key). Raises InvalidInputError for longer\n"
+                 "data (before the key is read) and for bad key text, EncryptionError\n"
+                 "'RSA encryption failed: ...' when the primitive fails or data is not bytes-like."},
     FunctionSpec{kModule, "_decrypt_oaep", decrypt_oaep_py, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
-                 "Decrypt one RSA-OAEP block.\n\n"
+                 "Decrypt one RSA-OAEP block; returns the plaintext bytes.\n\n"
                  "Raises InvalidInputError for bad key text, DecryptionError 'RSA decryption failed: ...'\n"
-                 "for a wrong key, an altered block or a block of the wrong length."},
+                 "for a wrong key, an altered block, a block of the wrong length, or a blob that is not\n"
+                 "bytes-like."},
     FunctionSpec{kModule, "sign_bytes", sign_bytes, {{"data", "bytes"}, {"private_pem", "str"}}, "bytes",
                  "Sign bytes with RSA-PSS (SHA-256, MGF1-SHA-256, 32-byte salt).\n\n"
-                 "Raises InvalidInputError for bad key text, SignatureError when signing fails."},
+                 "Returns the raw signature (512 bytes for a 4096-bit key); empty data is signed too.\n"
+                 "Raises InvalidInputError for bad key text, SignatureError 'RSA signing failed: ...'\n"
+                 "when signing fails (also for data that is not bytes-like)."},
     FunctionSpec{kModule, "verify_bytes", verify_bytes,
                  {{"data", "bytes"}, {"signature", "bytes"}, {"public_pem", "str"}}, "bool",
-                 "Check an RSA-PSS signature over bytes.\n\n"
+                 "Check an RSA-PSS signature over bytes; returns True if it verifies.\n\n"
                  "Returns False when the signature does not match (other data, wrong length, another\n"
-                 "salt length). Raises InvalidInputError for bad key text."},
+                 "salt length). Raises InvalidInputError for bad key text, TypeError for data or a\n"
+                 "signature that is not bytes-like."},
     FunctionSpec{kModule, "sign_str", sign_str, {{"plaintext", "str"}, {"private_pem", "str"}}, "str",
-                 "Sign text (as UTF-8) and return the signature as Base64 text."},
+                 "Sign text (as UTF-8) and return the signature as Base64 text.\n\n"
+                 "The empty text is signed too. Raises InvalidInputError for bad key text,\n"
+                 "SignatureError when signing fails, TypeError for plaintext that is not text."},
     FunctionSpec{kModule, "verify_str", verify_str,
                  {{"plaintext", "str"}, {"signature_b64", "str"}, {"public_pem", "str"}}, "bool",
-                 "Check a Base64 signature over text (as UTF-8).\n\n"
-                 "Returns False when the signature text is not strict Base64 or does not match."},
+                 "Check a Base64 signature over text (as UTF-8); returns True if it verifies.\n\n"
+                 "Returns False when the signature text is not strict Base64 (the key is then not\n"
+                 "read) or does not match. Raises InvalidInputError for bad key text, TypeError for\n"
+                 "plaintext that is not text."},
     FunctionSpec{kModule, "encrypt_bytes", encrypt_bytes, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
                  "Encrypt data of any size to an RSA public key.\n\n"
-                 "Up to 446 bytes give one bare OAEP block; longer data goes into the hybrid envelope\n"
-                 "of tesmar.hybrid.core. Raises InvalidInputError for empty data or bad key text."},
+                 "Up to 446 bytes give one bare OAEP block (512 bytes); longer data goes into the\n"
+                 "hybrid envelope of tesmar.hybrid.core (len(data) + 544 bytes). Raises\n"
+                 "InvalidInputError for empty data or bad key text, EncryptionError when the RSA\n"
+                 "primitive fails."},
     FunctionSpec{kModule, "decrypt_bytes", decrypt_bytes, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
-                 "Decrypt what encrypt_bytes produced (or a legacy hybrid blob).\n\n"
-                 "The layout is recognised by tesmar.hybrid.core.decrypt_auto."},
+                 "Decrypt what encrypt_bytes produced (or a legacy hybrid blob); returns the bytes.\n\n"
+                 "The layout is recognised by tesmar.hybrid.core.decrypt_auto, whose errors this\n"
+                 "raises: InvalidInputError for bad key text, DecryptionError for a wrong key or\n"
+                 "tampered or foreign data."},
     FunctionSpec{kModule, "encrypt_str", encrypt_str, {{"plaintext", "str"}, {"public_pem", "str"}}, "str",
                  "Encrypt text (as UTF-8) and return the result of encrypt_bytes as Base64 text.\n\n"
-                 "Raises InvalidInputError for the empty text."},
+                 "Raises InvalidInputError for the empty text or bad key text, EncryptionError when\n"
+                 "the RSA primitive fails."},
     FunctionSpec{kModule, "decrypt_str", decrypt_str, {{"ciphertext_b64", "str"}, {"private_pem", "str"}}, "str",
                  "Decrypt the Base64 text of encrypt_bytes output and return the text.\n\n"
                  "Raises DecryptionError for text that is not strict Base64 and for plaintext that is\n"

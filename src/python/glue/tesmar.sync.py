@@ -2,7 +2,15 @@
 
 Each method is the core function itself (a static method), so arguments, defaults, results and
 errors are exactly the core function's: ``tesmar.sync.aes.encrypt`` is
-``tesmar.aes.core.encrypt_str``.
+``tesmar.aes.core.encrypt_str``. help() of a method shows that function's documentation.
+
+    aes       encrypt, decrypt (the _str functions), encrypt_bytes, decrypt_bytes
+    rsa       new_key_pair, encrypt, decrypt, encrypt_bytes, decrypt_bytes,
+              sign, verify (the _str functions), sign_bytes, verify_bytes
+    hybrid    encrypt, decrypt (the _str functions), encrypt_bytes,
+              decrypt_bytes (decrypt_auto: every layout)
+    password  hash, verify, needs_rehash (hash_password, verify_password, needs_rehash)
+    quantum   generate_keypair, encrypt, decrypt, generate_signature_keypair, sign, verify
 """
 from tesmar.aes import core as _aes_core
 from tesmar.hybrid import core as _hybrid_core
