@@ -10,8 +10,10 @@ except tesmar.QuantumOperationError as e:
 else:
     # `make demo` puts the test stand-in (insecure, for exercising tesmar only) on the loader path
     # when no real liboqs is installed; this line says which library answered.
-    print("backend:", tesmar.quantum._oqs._oqs())
-    print(f"key pair: public {len(public_key)} bytes, private {len(private_key)} bytes, header {public_key[:2].hex()}")
+    backend = tesmar.quantum._oqs._oqs()
+    print(f"backend: liboqs {backend.version} ({backend.path})")
+    print(f"key pair: public {len(public_key)} bytes, private {len(private_key)} bytes, "
+          f"header {public_key[0]:02x} {public_key[1]:02x} (scheme 8, strength 2)")
     secret, message = core.encrypt("Hello, post-quantum world ✓", public_key)
     print(f"encrypted: secret {len(secret)} bytes, message {len(message)} bytes")
     print("decrypted:", core.decrypt(message, private_key, secret))

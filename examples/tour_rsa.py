@@ -8,7 +8,7 @@ print(public_pem.splitlines()[0], f"({len(public_pem)} characters)")
 # Up to 446 bytes travel as one OAEP block; anything longer goes into the hybrid envelope.
 small = tm.rsa.encrypt_bytes(b"a short secret", public_pem)
 large = tm.rsa.encrypt_bytes(b"x" * 100_000, public_pem)
-print("14 bytes ->", len(small), "bytes;", "100000 bytes ->", len(large), "bytes")
+print(f"OAEP block: 14 bytes -> {len(small)} bytes; hybrid envelope: 100000 bytes -> {len(large)} bytes")
 assert tm.rsa.decrypt_bytes(small, private_pem) == b"a short secret"
 assert tm.rsa.decrypt_bytes(large, private_pem) == b"x" * 100_000
 
@@ -20,8 +20,11 @@ print("signature valid:", tm.rsa.verify("I agree", signature, public_pem),
       "| altered text:", tm.rsa.verify("I agree!", signature, public_pem))
 
 # The hybrid envelope directly: 4-byte key length, wrapped AES key, nonce, tag, ciphertext.
-envelope = tm.hybrid.encrypt_bytes(b"one byte or a gigabyte", public_pem)
-print("envelope header:", envelope[:4].hex(), "| size", len(envelope))
+data = b"one byte or a gigabyte"
+envelope = tm.hybrid.encrypt_bytes(data, public_pem)
+key_length = int.from_bytes(envelope[:4], "little")
+print(f"hybrid envelope: {len(data)} bytes -> {len(envelope)} bytes "
+      f"(4 key length = {key_length}, {key_length} wrapped key, 12 nonce, 16 tag, {len(data)} ciphertext)")
 print("opened:", tm.hybrid.decrypt_bytes(envelope, private_pem))
 try:
     tm.hybrid.decrypt_bytes(envelope[:-1] + bytes([envelope[-1] ^ 1]), private_pem)
