@@ -141,25 +141,50 @@ std::string size_text(const char* what, std::size_t expected, std::size_t got) {
 // Mechanism names go to liboqs as C strings; one with a NUL inside names nothing liboqs knows.
 bool usable_name(std::string_view alg) { return alg.find('\0') == std::string_view::npos; }
 
-// An OQS_KEM for one call, freed on every path.
-class Kem {
+// What differs between an OQS_KEM and an OQS_SIG for the handle below: how liboqs makes and frees
+// one, and whether the sizes it reports are usable.
+struct KemOps {
+    using Object = OqsKem;
+    static constexpr auto create = &Api::kem_new;
+    static constexpr auto destroy = &Api::kem_free;
+    static constexpr const char* kEmptySize = "liboqs reports an empty key, ciphertext or secret size";
+    static bool sized(const OqsKem& k) {
+        return k.length_public_key != 0 && k.length_secret_key != 0 && k.length_ciphertext != 0 &&
+               k.length_shared_secret != 0;
+    }
+};
+
+struct SigOps {
+    using Object = OqsSig;
+    static constexpr auto create = &Api::sig_new;
+    static constexpr auto destroy = &Api::sig_free;
+    static constexpr const char* kEmptySize = "liboqs reports an empty key or signature size";
+    static bool sized(const OqsSig& s) {
+        return s.length_public_key != 0 && s.length_secret_key != 0 && s.length_signature != 0;
+    }
+};
+
+// An OQS_KEM or OQS_SIG for one call, freed on every path.
+template <class Ops>
+class Handle {
 public:
-    Kem(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
+    using Object = typename Ops::Object;
+
+    Handle(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
         const std::string name(alg);
-        kem_ = usable_name(alg) ? api_.kem_new(name.c_str()) : nullptr;
-        if (!kem_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
-        if (kem_->length_public_key == 0 || kem_->length_secret_key == 0 || kem_->length_ciphertext == 0 ||
-            kem_->length_shared_secret == 0) {
-            api_.kem_free(kem_);  // a throwing constructor runs no destructor
-            fail("liboqs reports an empty key, ciphertext or secret size");
+        obj_ = usable_name(alg) ? (api_.*Ops::create)(name.c_str()) : nullptr;
+        if (!obj_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
+        if (!Ops::sized(*obj_)) {
+            (api_.*Ops::destroy)(obj_);  // a throwing constructor runs no destructor
+            fail(Ops::kEmptySize);
         }
     }
-    ~Kem() { api_.kem_free(kem_); }
-    Kem(const Kem&) = delete;
-    Kem& operator=(const Kem&) = delete;
+    ~Handle() { (api_.*Ops::destroy)(obj_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
 
-    const OqsKem& operator*() const { return *kem_; }
-    const OqsKem* get() const { return kem_; }
+    const Object& operator*() const { return *obj_; }
+    const Object* get() const { return obj_; }
     [[noreturn]] void fail(const std::string& reason) const { oqs::fail(prefix_, alg_, reason); }
     void check(Status s, const char* function) const {
         if (s != kSuccess) fail(std::string("liboqs reported an error from ") + function);
@@ -169,38 +194,11 @@ private:
     const Api& api_;
     std::string_view alg_;
     const char* prefix_;
-    OqsKem* kem_ = nullptr;
+    Object* obj_ = nullptr;
 };
 
-// An OQS_SIG for one call, freed on every path.
-class Sig {
-public:
-    Sig(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
-        const std::string name(alg);
-        sig_ = usable_name(alg) ? api_.sig_new(name.c_str()) : nullptr;
-        if (!sig_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
-        if (sig_->length_public_key == 0 || sig_->length_secret_key == 0 || sig_->length_signature == 0) {
-            api_.sig_free(sig_);  // a throwing constructor runs no destructor
-            fail("liboqs reports an empty key or signature size");
-        }
-    }
-    ~Sig() { api_.sig_free(sig_); }
-    Sig(const Sig&) = delete;
-    Sig& operator=(const Sig&) = delete;
-
-    const OqsSig& operator*() const { return *sig_; }
-    const OqsSig* get() const { return sig_; }
-    [[noreturn]] void fail(const std::string& reason) const { oqs::fail(prefix_, alg_, reason); }
-    void check(Status s, const char* function) const {
-        if (s != kSuccess) fail(std::string("liboqs reported an error from ") + function);
-    }
-
-private:
-    const Api& api_;
-    std::string_view alg_;
-    const char* prefix_;
-    OqsSig* sig_ = nullptr;
-};
+using Kem = Handle<KemOps>;
+using Sig = Handle<SigOps>;
 
 constexpr std::string_view kNames[4][STRENGTHS] = {
     {"FrodoKEM-640-AES", "FrodoKEM-976-AES", "FrodoKEM-1344-AES"},
