@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/errors.hpp"
+#include "python/args.hpp"
 
 namespace tesmar::py {
 
@@ -53,6 +54,17 @@ PyObject* guarded(F&& body) {
         PyErr_SetString(PyExc_SystemError, e.what());
     }
     return nullptr;
+}
+
+// guarded() for engine work that gives no Python object and runs with the GIL released: true when
+// it finished, false with the Python error set.
+template <class F>
+bool released(F&& body) {
+    return guarded([&]() -> PyObject* {
+               NoGil nogil;
+               body();
+               return Py_None;
+           }) != nullptr;
 }
 
 }  // namespace tesmar::py

@@ -16,11 +16,9 @@ PyObject* net_decrypt_view(ByteView blob, PyObject* private_pem) {
     if (!rsafam::pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
     OutBytes out(hybrid::net_plain_size(blob));
     if (!out.ok()) return nullptr;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::private_key_from_text(pem);
         hybrid::net_open(key.get(), blob, out.span());
-        return Py_None;
     });
     if (!ok) {
         out.wipe();
@@ -41,13 +39,10 @@ PyObject* legacy_decrypt_view(ByteView blob, PyObject* private_pem) {
     if (!rsafam::pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
     OutBytes out(hybrid::legacy_plain_size(parts));
     if (!out.ok()) return nullptr;
-    ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
-        const ossl::PKey key = rsa::private_key_from_text(pem);
-        hybrid::legacy_open(key.get(), parts, out.span());
-        return Py_None;
-    });
-    if (!ok) {
+    if (!released([&] {
+            const ossl::PKey key = rsa::private_key_from_text(pem);
+            hybrid::legacy_open(key.get(), parts, out.span());
+        })) {
         out.wipe();
         return nullptr;
     }
@@ -140,18 +135,16 @@ PyObject* hybrid_encrypt(BytesArg& data, PyObject* public_pem) {
     std::string_view pem;
     if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
     hybrid::WrappedKey key;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
-        const ossl::PKey pub = rsa::public_key_from_text(pem);
-        key = hybrid::new_wrapped_key(pub.get());
-        return Py_None;
-    });
-    if (!ok) return nullptr;
+    if (!released([&] {
+            const ossl::PKey pub = rsa::public_key_from_text(pem);
+            key = hybrid::new_wrapped_key(pub.get());
+        }))
+        return nullptr;
     // Data that is not bytes fails in the AES step, after the key was wrapped, and unwrapped.
     if (!data.ok()) return data.restore();
     OutBytes out(hybrid::sealed_size(key.wrapped.size(), data.view().size()));
     if (!out.ok()) return nullptr;
-    ok = guarded([&]() -> PyObject* {
+    PyObject* ok = guarded([&]() -> PyObject* {
         NoGilFor nogil(data.view().size());
         hybrid::seal(key, data.view(), out.span());
         return Py_None;

@@ -141,11 +141,8 @@ bool check_counts(const Request& r) {
 
 // Runs PBKDF2 into `out` (r.length bytes) with the GIL released.
 bool run(const Request& r, ByteView salt, MutableBytes out) {
-    return guarded([&]() -> PyObject* {
-               NoGil nogil;
-               password::pbkdf2_hmac(r.hash, r.password.view(), salt, static_cast<std::uint32_t>(r.iterations), out);
-               return Py_None;
-           }) != nullptr;
+    return released(
+        [&] { password::pbkdf2_hmac(r.hash, r.password.view(), salt, static_cast<std::uint32_t>(r.iterations), out); });
 }
 
 // The same into a new wiping buffer, for derived keys that never leave this file.

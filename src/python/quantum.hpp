@@ -59,11 +59,7 @@ PyObject* run(PyObject* strength, F&& body) {
 
 // Loads liboqs (GIL released); false with the installation error set when it cannot be loaded.
 inline bool load_library() {
-    return guarded([]() -> PyObject* {
-               NoGil nogil;
-               oqs::library();
-               return Py_None;
-           }) != nullptr;
+    return released([] { oqs::library(); });
 }
 
 // A new (bytes, bytes) tuple.

@@ -36,12 +36,7 @@ PyTypeObject* library_type() {
 
 PyObject* library(PyObject* const*) {
     const oqs::LibraryInfo* info = nullptr;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            info = &oqs::library();
-            return Py_None;
-        }))
-        return nullptr;
+    if (!released([&] { info = &oqs::library(); })) return nullptr;
     PyTypeObject* type = library_type();
     if (!type) return nullptr;
     PyObject* obj = PyStructSequence_New(type);
@@ -138,12 +133,7 @@ PyObject* kem_generate_keypair(PyObject* const* args) {
     std::string alg;
     if (!mechanism_name(args[0], alg)) return fail_current(oqs::KEM_KEYPAIR_PREFIX, args[0]);
     oqs::KeyPair keys;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            keys = oqs::kem_keypair(alg);
-            return Py_None;
-        }))
-        return nullptr;
+    if (!released([&] { keys = oqs::kem_keypair(alg); })) return nullptr;
     return pair(keys.public_key, keys.secret_key);
 }
 
@@ -154,12 +144,7 @@ PyObject* encapsulate(PyObject* const* args) {
     if (!mechanism_name(args[0], alg) || !public_key.load(args[1]))
         return fail_current(oqs::ENCAPS_PREFIX, args[0]);
     oqs::Encapsulation result;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            result = oqs::encapsulate(alg, public_key.view());
-            return Py_None;
-        }))
-        return nullptr;
+    if (!released([&] { result = oqs::encapsulate(alg, public_key.view()); })) return nullptr;
     return pair(result.ciphertext, result.shared_secret);
 }
 
@@ -170,11 +155,7 @@ PyObject* decapsulate(PyObject* const* args) {
     if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !ciphertext.load(args[2]))
         return fail_current(oqs::DECAPS_PREFIX, args[0]);
     SecureBytes secret;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            secret = oqs::decapsulate(alg, secret_key.view(), ciphertext.view());
-            return Py_None;
-        }))
+    if (!released([&] { secret = oqs::decapsulate(alg, secret_key.view(), ciphertext.view()); }))
         return nullptr;
     return to_bytes(secret);
 }
@@ -184,12 +165,7 @@ PyObject* sig_generate_keypair(PyObject* const* args) {
     std::string alg;
     if (!mechanism_name(args[0], alg)) return fail_current(oqs::SIG_KEYPAIR_PREFIX, args[0]);
     oqs::KeyPair keys;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            keys = oqs::sig_keypair(alg);
-            return Py_None;
-        }))
-        return nullptr;
+    if (!released([&] { keys = oqs::sig_keypair(alg); })) return nullptr;
     return pair(keys.public_key, keys.secret_key);
 }
 
@@ -200,11 +176,7 @@ PyObject* sig_sign(PyObject* const* args) {
     if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !message.load(args[2]))
         return fail_current(oqs::SIGN_PREFIX, args[0]);
     Bytes signature;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            signature = oqs::sig_sign(alg, secret_key.view(), message.view());
-            return Py_None;
-        }))
+    if (!released([&] { signature = oqs::sig_sign(alg, secret_key.view(), message.view()); }))
         return nullptr;
     return to_bytes(signature);
 }
@@ -220,11 +192,7 @@ PyObject* sig_verify(PyObject* const* args) {
         Py_RETURN_FALSE;
     }
     bool valid = false;
-    if (!guarded([&]() -> PyObject* {
-            NoGil nogil;
-            valid = oqs::sig_verify(alg, public_key.view(), message.view(), signature.view());
-            return Py_None;
-        }))
+    if (!released([&] { valid = oqs::sig_verify(alg, public_key.view(), message.view(), signature.view()); }))
         PyErr_Clear();  // every failure of a verification is a "no"
     return PyBool_FromLong(valid);
 }

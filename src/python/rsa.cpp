@@ -71,11 +71,9 @@ PyObject* encrypt_oaep(BytesArg& data, PyObject* public_pem) {
     std::string_view pem;
     if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
     Bytes block;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::public_key_from_text(pem);
         if (data.ok()) block = rsa::encrypt_block(key.get(), data.view());
-        return Py_None;
     });
     if (!ok) return nullptr;
     if (!data.ok()) {
@@ -89,11 +87,9 @@ PyObject* decrypt_oaep(BytesArg& blob, PyObject* private_pem) {
     std::string_view pem;
     if (!pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
     SecureBytes plain;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::private_key_from_text(pem);
         if (blob.ok()) plain = rsa::decrypt_block(key.get(), blob.view());
-        return Py_None;
     });
     if (!ok) return nullptr;
     if (!blob.ok()) {
@@ -297,12 +293,10 @@ bool import_hybrid_core() {
 
 PyObject* new_key_pair(PyObject* const*) {
     std::string private_pem, public_pem;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::generate();
         private_pem = rsa::private_pem_pkcs8(key.get());
         public_pem = rsa::public_pem_spki(key.get());
-        return Py_None;
     });
     PyObject* priv = ok ? to_ascii(private_pem) : nullptr;
     OPENSSL_cleanse(private_pem.data(), private_pem.size());
@@ -321,10 +315,8 @@ PyObject* load_key(PyObject* obj, bool is_private) {
     std::string_view pem;
     if (!pem_text(obj, is_private ? rsa::PRIVATE_PEM_PREFIX : rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
     ossl::PKey key;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         key = is_private ? rsa::private_key_from_text(pem) : rsa::public_key_from_text(pem);
-        return Py_None;
     });
     if (!ok) return nullptr;
     return wrap_key(is_private ? PrivateKeyType : PublicKeyType, std::move(key));
@@ -361,11 +353,9 @@ PyObject* sign_view(BytesArg& data, PyObject* private_pem) {
     std::string_view pem;
     if (!pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
     Bytes sig;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::private_key_from_text(pem);
         if (data.ok()) sig = rsa::sign(key.get(), data.view());
-        return Py_None;
     });
     if (!ok) return nullptr;
     if (!data.ok()) {
@@ -381,11 +371,9 @@ PyObject* verify_view(BytesArg& data, BytesArg& signature, PyObject* public_pem)
     std::string_view pem;
     if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
     bool valid = false;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGil nogil;
+    const bool ok = released([&] {
         const ossl::PKey key = rsa::public_key_from_text(pem);
         if (data.ok() && signature.ok()) valid = rsa::pss_verify(key.get(), data.view(), signature.view());
-        return Py_None;
     });
     if (!ok) return nullptr;
     if (!signature.ok()) return signature.restore();
