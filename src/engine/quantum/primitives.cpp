@@ -91,18 +91,22 @@ Mac hmac256(ByteView key, ByteView data) {
 }
 
 Bytes cbc_encrypt(ByteView data, ByteView key, ByteView iv) {
+    Bytes out(cbc_padded_size(data.size()));
+    cbc_encrypt(data, key, iv, out);
+    return out;
+}
+
+void cbc_encrypt(ByteView data, ByteView key, ByteView iv, MutableBytes out) {
     auto ctx = cbc_context(key, iv, 1);
     // PKCS#7 always adds 1 to 16 bytes, so a whole block of 16s follows an exact multiple.
     const std::size_t pad = CBC_BLOCK - data.size() % CBC_BLOCK;
     const std::size_t whole = data.size() - data.size() % CBC_BLOCK;
-    Bytes out(data.size() + pad);
     ossl::cipher_update(ctx.get(), data.first(whole), out.data());
     std::uint8_t last[CBC_BLOCK];
     std::copy(data.begin() + static_cast<std::ptrdiff_t>(whole), data.end(), last);
     std::fill(last + (CBC_BLOCK - pad), last + CBC_BLOCK, static_cast<std::uint8_t>(pad));
     ossl::cipher_update(ctx.get(), ByteView(last, CBC_BLOCK), out.data() + whole);
     OPENSSL_cleanse(last, sizeof last);
-    return out;
 }
 
 SecureBytes cbc_decrypt(ByteView ciphertext, ByteView key, ByteView iv) {

@@ -27,6 +27,9 @@ Mac hmac256(ByteView key, ByteView data);
 // Error(Value) for unusable keys, IVs or (when decrypting) lengths; a bad padding throws
 // Error(Decryption, UNPAD_FAILURE) with a Value cause.
 Bytes cbc_encrypt(ByteView data, ByteView key, ByteView iv);
+// The same into `out` of cbc_padded_size(data.size()) bytes, for callers that frame the result.
+inline std::size_t cbc_padded_size(std::size_t n) { return n + (CBC_BLOCK - n % CBC_BLOCK); }
+void cbc_encrypt(ByteView data, ByteView key, ByteView iv, MutableBytes out);
 SecureBytes cbc_decrypt(ByteView ciphertext, ByteView key, ByteView iv);
 
 // GCM without associated data. Sealing returns ciphertext || tag (Error(Value) for unusable keys or

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/aes.hpp"
 #include "engine/errors.hpp"
 #include "engine/openssl.hpp"
 #include "engine/quantum/primitives.hpp"
@@ -30,12 +31,14 @@ std::string_view mlkem(std::int64_t strength) { return oqs::mechanism(oqs::Famil
 void append(Bytes& out, ByteView part) { out.insert(out.end(), part.begin(), part.end()); }
 
 // The GCM layouts of schemes 4, 6, 7 and 8: prefix (salt, if any) || nonce || ciphertext || tag.
+// Sealed in place: the ciphertext is not built apart and copied in after the nonce.
 Bytes gcm_message(ByteView prefix, ByteView key, ByteView data) {
-    Bytes out(prefix.size() + NONCE);
+    Bytes out(prefix.size() + NONCE + data.size() + TAG);
     std::copy(prefix.begin(), prefix.end(), out.begin());
-    ossl::os_random(MutableBytes(out).subspan(prefix.size(), NONCE));
-    const Bytes sealed = gcm_seal(key, ByteView(out).subspan(prefix.size(), NONCE), data);
-    append(out, sealed);
+    const MutableBytes all(out);
+    const MutableBytes nonce = all.subspan(prefix.size(), NONCE);
+    ossl::os_random(nonce);
+    aes::gcm_seal(key, nonce, data, all.subspan(prefix.size() + NONCE, data.size()), all.last(TAG));
     return out;
 }
 
@@ -57,13 +60,15 @@ void put_u32le(Bytes& out, std::uint64_t v) {
 
 // Scheme 2 and 5 messages: prefix (salt, if any) || IV || CBC ciphertext || HMAC over all before it.
 Bytes cbc_message(ByteView prefix, ByteView aes_key, ByteView mac_key, ByteView data) {
-    Bytes out(prefix.begin(), prefix.end());
-    out.resize(prefix.size() + IV);
-    ossl::os_random(MutableBytes(out).subspan(prefix.size(), IV));
-    const Bytes ct = cbc_encrypt(data, aes_key, ByteView(out).subspan(prefix.size(), IV));
-    append(out, ct);
-    const Mac mac = hmac256(mac_key, out);
-    append(out, mac);
+    const std::size_t covered = prefix.size() + IV + cbc_padded_size(data.size());
+    Bytes out(covered + HMAC_SIZE);
+    std::copy(prefix.begin(), prefix.end(), out.begin());
+    const MutableBytes all(out);
+    const MutableBytes iv = all.subspan(prefix.size(), IV);
+    ossl::os_random(iv);
+    cbc_encrypt(data, aes_key, iv, all.subspan(prefix.size() + IV, covered - prefix.size() - IV));
+    const Mac mac = hmac256(mac_key, all.first(covered));
+    std::copy(mac.begin(), mac.end(), all.begin() + static_cast<std::ptrdiff_t>(covered));
     return out;
 }
 
