@@ -77,15 +77,7 @@ def main(argv):
             args[i] = shared[k]
             judge(fn, args, outcomes, bad)
 
-    writer = threading.Thread(target=rewrite)
-    workers = [threading.Thread(target=hammer, args=(w,)) for w in range(4)]
-    writer.start()
-    for t in workers:
-        t.start()
-    for t in workers:
-        t.join()
-    done.set()
-    writer.join()
+    fuzz_inputs.race(rewrite, hammer, 4, done)
     print("threads: done", flush=True)
     for line in bad[:20]:
         print("UNEXPECTED", line)

@@ -13,6 +13,7 @@ import importlib
 import inspect
 import json
 import random
+import threading
 
 MODULES = [
     "tesmar.aes.core",
@@ -272,6 +273,19 @@ class Material:
         if isinstance(v, (bytes, bytearray)) and rng.random() < 0.15:
             v = rng.choice([bytearray, memoryview, lambda x: memoryview(bytes(x) * 2)[::2], ExportsBuffer])(v)
         return v
+
+
+def race(rewrite, hammer, workers, done):
+    """Runs hammer(0..workers-1) on threads while rewrite() mutates shared arguments; then stops it."""
+    writer = threading.Thread(target=rewrite)
+    threads = [threading.Thread(target=hammer, args=(w,)) for w in range(workers)]
+    writer.start()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    done.set()
+    writer.join()
 
 
 def expected_error(exc):

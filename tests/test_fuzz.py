@@ -103,15 +103,7 @@ def test_threads_sharing_a_mutated_bytearray(material):
         except AssertionError as exc:
             failures.append(exc)
 
-    writer = threading.Thread(target=rewrite)
-    workers = [threading.Thread(target=hammer, args=(s,)) for s in range(3)]
-    writer.start()
-    for t in workers:
-        t.start()
-    for t in workers:
-        t.join()
-    done.set()
-    writer.join()
+    fuzz_inputs.race(rewrite, hammer, 3, done)
     assert not failures, failures[0]
 
 
