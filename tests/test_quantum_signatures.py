@@ -59,6 +59,22 @@ def test_any_change_gives_false(algorithm, strength, change):
     assert core.verify(*change(DATA, signature, public)) is False
 
 
+@pytest.mark.parametrize("algorithm, strength", sorted(SIZES))
+def test_every_wrong_length_and_wrong_bytes_give_false(algorithm, strength):
+    # Each candidate is a fresh heap object of exactly its length (prefixes of a valid signature,
+    # the most hostile bytes), so a verifier reading past the end is caught under AddressSanitizer.
+    public, _, signature = signed(algorithm, strength)
+    size = SIZES[algorithm, strength][2]
+    extended = signature + b"\0"
+    for n in range(1, size + 2):
+        if n != size:
+            assert core.verify(DATA, extended[:n], public) is False, n
+    for i in (0, size // 2, size - 1):
+        spoilt = bytearray(signature)
+        spoilt[i] ^= 0x80
+        assert core.verify(DATA, bytes(spoilt), public) is False, i
+
+
 @pytest.mark.parametrize("other", [(2, 2), (1, 0), (1, 1)])
 def test_signature_under_another_scheme_or_strength_is_false(other):
     _, _, signature = signed(1, 2)

@@ -367,15 +367,18 @@ EXPORT OQS_STATUS OQS_SIG_verify(const OQS_SIG *sig, const uint8_t *message, siz
                                  const uint8_t *signature, size_t signature_len, const uint8_t *public_key) {
     const sig_info *s = sig_of(sig);
     if (!s || !signature || !public_key || (!message && message_len)) return OQS_ERROR;
-    if (signature_len != s->sig) return OQS_ERROR;
+    /* liboqs 0.16's SLH-DSA verification reads the full signature size whatever length it is told;
+     * so does this one (under AddressSanitizer a short buffer is reported), while ML-DSA checks. */
+    const bool reads_full_size = strncmp(s->name, "SLH", 3) == 0;
+    if (signature_len != s->sig && !reads_full_size) return OQS_ERROR;
     uint8_t pk_hash[32];
     hash2(pk_hash, "pk-hash", public_key, s->pk, NULL, 0);
     uint8_t *expected = malloc(s->sig);
     if (!expected) return OQS_ERROR;
     signature_for(s, pk_hash, message ? message : (const uint8_t *)"", message_len, expected);
-    int diff = memcmp(expected, signature, s->sig);
+    volatile int diff = memcmp(expected, signature, s->sig);
     free(expected);
-    return diff == 0 ? OQS_SUCCESS : OQS_ERROR;
+    return diff == 0 && signature_len == s->sig ? OQS_SUCCESS : OQS_ERROR;
 }
 
 /* ---- test controls (not part of liboqs) ------------------------------------------------------ */
