@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""Builds tesmar's pinned native dependencies into a cache outside the clone.
+
+    python tools/deps.py openssl            # prints the install prefix of the static OpenSSL
+    python tools/deps.py liboqs             # prints the install prefix of the shared liboqs
+    python tools/deps.py liboqs --variant asan
+    python tools/deps.py fetch liboqs       # prints the path of the checked tarball
+
+Versions, upstream URLs and checksums come from deps/pins.toml, the only place that names them. A
+tarball is taken from $TESMAR_DEPS_DIR when it holds one of the pinned name, else downloaded from
+the pinned URL into the cache; its sha256 is checked either way. Each build goes to
+<cache>/<name>-<version>-<key>/, where the key digests the checksum and every flag and compiler
+that shapes the result, so a build is made once and reused by every clone on the machine.
+<cache> is $TESMAR_CACHE_DIR, else ${XDG_CACHE_HOME:-~/.cache}/tesmar/deps.
+
+Only the standard library is used: this runs inside pip's isolated build environment too.
+Progress goes to standard error; standard output carries only the answer.
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import fcntl
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import tomllib
+import urllib.request
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+PINS = ROOT / "deps" / "pins.toml"
+# Bump when the recipes below change in a way the flags do not show.
+RECIPE = "1"
+
+
+class DepsError(Exception):
+    pass
+
+
+def log(text: str) -> None:
+    print(f"[deps] {text}", file=sys.stderr, flush=True)
+
+
+def pins() -> dict:
+    with PINS.open("rb") as f:
+        return tomllib.load(f)
+
+
+def cache_dir() -> Path:
+    if os.environ.get("TESMAR_CACHE_DIR"):
+        return Path(os.environ["TESMAR_CACHE_DIR"]).expanduser()
+    base = os.environ.get("XDG_CACHE_HOME") or str(Path.home() / ".cache")
+    return Path(base) / "tesmar" / "deps"
+
+
+def sha256_of(path: Path) -> str:
+    h = hashlib.sha256()
+    with path.open("rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+@contextlib.contextmanager
+def locked(path: Path):
+    """Serialises builds of one thing across processes (parallel clones, helpers, CI)."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "w") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
+
+
+def tarball_name(name: str, pin: dict) -> str:
+    return f"{name}-{pin['version']}.tar.gz"
+
+
+def fetch(name: str) -> Path:
+    """The pinned tarball of `name`, checked against its sha256."""
+    pin = pins()[name]
+    filename = tarball_name(name, pin)
+    expected = pin["sha256"]
+    deps_dir = os.environ.get("TESMAR_DEPS_DIR")
+    if deps_dir:
+        candidate = Path(deps_dir).expanduser() / filename
+        if candidate.is_file():
+            got = sha256_of(candidate)
+            if got != expected:
+                raise DepsError(
+                    f"{candidate} has sha256 {got}, but deps/pins.toml pins {name} {pin['version']} at {expected}; "
+                    "replace the file with the pinned release tarball")
+            return candidate
+        log(f"{filename} is not in TESMAR_DEPS_DIR={deps_dir}; downloading it")
+    downloads = cache_dir() / "downloads"
+    target = downloads / filename
+    with locked(downloads / f".{filename}.lock"):
+        if target.is_file() and sha256_of(target) == expected:
+            return target
+        log(f"downloading {pin['url']}")
+        partial = target.with_suffix(".part")
+        try:
+            with urllib.request.urlopen(pin["url"], timeout=60) as response, partial.open("wb") as out:
+                shutil.copyfileobj(response, out)
+        except OSError as e:
+            partial.unlink(missing_ok=True)
+            raise DepsError(
+                f"{name} {pin['version']} could not be had: no {filename} in TESMAR_DEPS_DIR "
+                f"({deps_dir or 'not set'}) and downloading {pin['url']} failed ({e}). Put the release "
+                "tarball in a folder and set TESMAR_DEPS_DIR to it") from e
+        got = sha256_of(partial)
+        if got != expected:
+            partial.unlink()
+            raise DepsError(
+                f"the download of {pin['url']} has sha256 {got}, but deps/pins.toml pins {expected}; "
+                f"refusing to build from it (put the pinned {filename} in TESMAR_DEPS_DIR)")
+        partial.replace(target)
+    return target
+
+
+def tool(name: str) -> str:
+    """A build tool, preferring the one beside the running interpreter (the venv's or pip's)."""
+    for folder in (Path(sys.executable).parent, Path(sys.prefix) / "bin"):
+        if (folder / name).is_file():
+            return str(folder / name)
+    found = shutil.which(name)
+    if not found:
+        raise DepsError(f"{name} is needed to build tesmar's dependencies and was not found "
+                        f"(pip install {name})")
+    return found
+
+
+def compiler_id(env_name: str, default: str) -> str:
+    compiler = os.environ.get(env_name, default)
+    try:
+        out = subprocess.run([*compiler.split(), "--version"], capture_output=True, text=True, check=True)
+    except (OSError, subprocess.CalledProcessError) as e:
+        raise DepsError(f"the C compiler {compiler!r} does not run ({e}); install a C compiler (gcc)") from e
+    return out.stdout.splitlines()[0] if out.stdout else compiler
+
+
+VARIANT_CFLAGS = {
+    "release": [],
+    # AddressSanitizer in the library itself, so its reads of caller buffers are checked too.
+    "asan": ["-fsanitize=address,undefined", "-fno-omit-frame-pointer", "-g"],
+}
+
+
+def run(cmd: list[str], cwd: Path, env: dict | None = None, logfile: Path | None = None) -> None:
+    log(" ".join(cmd))
+    with open(logfile, "a") if logfile else contextlib.nullcontext() as out:
+        result = subprocess.run(cmd, cwd=cwd, env=env, stdout=out or sys.stderr, stderr=subprocess.STDOUT)
+    if result.returncode != 0:
+        tail = ""
+        if logfile and logfile.is_file():
+            tail = "\n".join(logfile.read_text(errors="replace").splitlines()[-30:])
+        raise DepsError(f"{' '.join(cmd[:3])} ... failed (exit {result.returncode}) in {cwd}\n{tail}")
+
+
+def openssl_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
+    cflags = ["-fPIC", "-O3" if variant == "release" else "-O1", *VARIANT_CFLAGS[variant]]
+    options = ["no-shared", "no-tests", "no-docs", "no-apps", "no-module"]
+    key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+
+    def build(src: Path, prefix: Path, logfile: Path) -> None:
+        env = dict(os.environ, CFLAGS=" ".join(cflags))
+        run(["perl", "./Configure", *options, f"--prefix={prefix}", "--libdir=lib",
+             f"--openssldir={prefix}/ssl"], src, env, logfile)
+        run(["make", f"-j{os.cpu_count() or 2}", "build_libs"], src, env, logfile)
+        run(["make", "install_dev"], src, env, logfile)
+
+    return key, build
+
+
+def liboqs_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
+    cflags = VARIANT_CFLAGS[variant]
+    options = [
+        "-DBUILD_SHARED_LIBS=ON", "-DOQS_BUILD_ONLY_LIB=ON", "-DOQS_DIST_BUILD=ON",
+        # Self-contained: liboqs's own SHA-2/SHA-3/AES code, no second libcrypto in the process.
+        "-DOQS_USE_OPENSSL=OFF",
+        f"-DOQS_MINIMAL_BUILD={';'.join(pin['mechanisms'])}",
+        "-DCMAKE_BUILD_TYPE=Release" if variant == "release" else "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+    ]
+    key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+
+    def build(src: Path, prefix: Path, logfile: Path) -> None:
+        cmake, ninja = tool("cmake"), tool("ninja")
+        build_dir = src / "build"
+        flags = " ".join(cflags)
+        run([cmake, "-S", str(src), "-B", str(build_dir), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
+             f"-DCMAKE_INSTALL_PREFIX={prefix}", "-DCMAKE_INSTALL_LIBDIR=lib",
+             f"-DCMAKE_C_FLAGS={flags}", f"-DCMAKE_SHARED_LINKER_FLAGS={flags}", *options], src, None, logfile)
+        run([cmake, "--build", str(build_dir)], src, None, logfile)
+        run([cmake, "--install", str(build_dir)], src, None, logfile)
+
+    return key, build
+
+
+RECIPES = {"openssl": openssl_recipe, "liboqs": liboqs_recipe}
+
+
+def build(name: str, variant: str = "release") -> Path:
+    """The install prefix of `name` built with `variant`, building it first if the cache lacks it."""
+    pin = pins()[name]
+    key_parts, recipe = RECIPES[name](pin, variant)
+    key = hashlib.sha256(json.dumps(key_parts).encode()).hexdigest()[:12]
+    root = cache_dir()
+    prefix = root / f"{name}-{pin['version']}-{variant}-{key}"
+    stamp = prefix / ".tesmar-built"
+    if stamp.is_file():
+        return prefix
+    with locked(root / f".{prefix.name}.lock"):
+        if stamp.is_file():
+            return prefix
+        tarball = fetch(name)
+        log(f"building {name} {pin['version']} ({variant}) into {prefix}; this happens once per version")
+        work = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=root))
+        logfile = work / "build.log"
+        try:
+            with tarfile.open(tarball) as tar:
+                tar.extractall(work, filter="data")
+            tops = [p for p in work.iterdir() if p.is_dir()]
+            if len(tops) != 1:
+                raise DepsError(f"{tarball} does not unpack to one folder")
+            shutil.rmtree(prefix, ignore_errors=True)
+            recipe(tops[0], prefix, logfile)
+            (prefix / "build.json").write_text(json.dumps(
+                {"name": name, "version": pin["version"], "variant": variant, "key": key_parts}, indent=1))
+            stamp.write_text(pin["sha256"] + "\n")
+        except BaseException:
+            shutil.rmtree(prefix, ignore_errors=True)
+            raise
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        log(f"{name} {pin['version']} ({variant}) built")
+    return prefix
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("what", nargs="+", help="openssl, liboqs, or: fetch NAME, version NAME")
+    parser.add_argument("--variant", default="release", choices=sorted(VARIANT_CFLAGS))
+    args = parser.parse_args(argv)
+    try:
+        match args.what:
+            case ["fetch", name] if name in RECIPES:
+                print(fetch(name))
+            case ["version", name] if name in RECIPES:
+                print(pins()[name]["version"])
+            case [name] if name in RECIPES:
+                print(build(name, args.variant))
+            case _:
+                parser.error(f"unknown request {' '.join(args.what)!r}")
+    except DepsError as e:
+        print(f"tools/deps.py: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
