@@ -1,5 +1,6 @@
 # The two commands of the README: `make demo` and `make test`. Both set everything up first:
-# a virtual environment with Python 3.13, the Python packages, OpenSSL's headers, the build.
+# a virtual environment with Python 3.13, the Python packages, the pinned OpenSSL and liboqs (built
+# once into a cache from their tarballs), the build.
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -8,20 +9,22 @@ PYTHON313 := $(shell for p in $$(command -v python3.13 2>/dev/null) \
                  $$(ls -d $$(pyenv root 2>/dev/null || echo $$HOME/.pyenv)/versions/3.13*/bin/python3.13 2>/dev/null | sort -rV); do \
                  if "$$p" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then echo "$$p"; break; fi; done)
 STANDIN_DIR := build/oqs-standin
-# The test-only liboqs stand-in goes in front of the loader's path for tests, the tour and the
-# benchmarks, so it shadows any real liboqs in these runs (see the README to test against one).
+# The pinned OpenSSL and liboqs tarballs: from TESMAR_DEPS_DIR, else the shared vendor folder beside
+# the clone when there is one, else downloaded (tools/deps.py checks their sha256 either way).
+TESMAR_DEPS_DIR ?= $(if $(wildcard ../shared/vendor/README.md),$(abspath ../shared/vendor))
+export TESMAR_DEPS_DIR
+# The real liboqs (built once into the cache by tools/deps.py) goes in front of the loader's path for
+# the tests, the tour and the benchmarks; the test-only stand-in only for the tests that need it.
+LIBOQS_PREFIX := build/liboqs.prefix
+WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin asan
+.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels
 
 all: build
 
 $(VENV)/.ready: pyproject.toml
 	@if [ -z "$(PYTHON313)" ]; then echo "Python 3.13 not found (on PATH or under pyenv)"; exit 1; fi
-	@if [ ! -f /usr/include/openssl/evp.h ]; then \
-	  echo "Installing libssl-dev"; \
-	  (apt-get update -qq && apt-get install -y -qq libssl-dev) || { echo "OpenSSL headers (libssl-dev) are required"; exit 1; }; \
-	fi
 	$(PYTHON313) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q "scikit-build-core>=0.10" cmake ninja "pytest>=8" "hypothesis>=6" "cryptography>=42"
@@ -36,17 +39,32 @@ standin: setup
 	$(VENV)/bin/cmake -S tests/oqs_standin -B $(STANDIN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 	$(VENV)/bin/cmake --build $(STANDIN_DIR) > /dev/null
 
-test: build
-	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
-	$(WITH_STANDIN) $(PY) -m pytest tests
+liboqs: setup
+	@mkdir -p build
+	$(PY) tools/deps.py liboqs > $(LIBOQS_PREFIX).tmp && mv $(LIBOQS_PREFIX).tmp $(LIBOQS_PREFIX)
 
-demo: build
-	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
-	$(WITH_STANDIN) $(PY) examples/tour.py
+# The whole suite against the real liboqs, then the tests that need the stand-in against it.
+test: build liboqs standin
+	$(WITH_LIBOQS) $(PY) -m pytest tests -m "not standin"
+	$(WITH_STANDIN) $(PY) -m pytest tests -m standin
 
-bench: build
-	@if [ -d tests/oqs_standin ]; then $(MAKE) --no-print-directory standin; fi
-	$(WITH_STANDIN) $(PY) bench/run.py
+demo: build liboqs
+	$(WITH_LIBOQS) $(PY) examples/tour.py
+
+bench: build liboqs
+	$(WITH_LIBOQS) $(PY) bench/run.py
+
+# The distribution build: the system's OpenSSL (3.0 or newer, libssl-dev), built in a folder of its
+# own and run from there, so the installed default build is left alone.
+test-system: setup liboqs standin
+	@if [ ! -f /usr/include/openssl/evp.h ]; then \
+	  (apt-get update -qq && apt-get install -y -qq libssl-dev) || { echo "OpenSSL headers (libssl-dev) are required"; exit 1; }; \
+	fi
+	$(VENV)/bin/cmake -S . -B build/system -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DCMAKE_BUILD_TYPE=Release -DTESMAR_OPENSSL=system -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build build/system
+	$(WITH_LIBOQS) PYTHONPATH=$(abspath build/system) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider
+	$(WITH_STANDIN) PYTHONPATH=$(abspath build/system) $(PY) -m pytest tests -m standin -p no:cacheprovider
 
 # The test suite and a longer fuzz run against a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (extension and stand-in), in build dirs of their own; never part of

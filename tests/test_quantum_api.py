@@ -88,6 +88,10 @@ NO_LIBOQS = textwrap.dedent(
             continue
         print("SKIP: a liboqs is installed where the loader always looks")
         sys.exit(0)
+    import importlib.util
+    if importlib.util.find_spec("tesmar_liboqs"):
+        print("SKIP: the tesmar[quantum] companion carrying liboqs is installed")
+        sys.exit(0)
 
     import tesmar
     from tesmar import aes, quantum

@@ -3,7 +3,6 @@ import functools
 
 import pytest
 
-from quantum_keys import standin_controls
 from tesmar.errors import InvalidInputError, QuantumOperationError
 from tesmar.quantum import core
 from tesmar.quantum.types import QuantumStrength, SignatureAlgorithm
@@ -162,13 +161,6 @@ def test_sig_strip():
         core._sig_strip(b"\x01\x02", "test")
     # The label only makes the error text.
     assert core._sig_strip(b"\x01\x02a", None) == (1, 2, b"a")
-
-
-@pytest.fixture
-def sig_names():
-    enable, reset = standin_controls()
-    yield enable
-    reset()
 
 
 def test_slh_dsa_key_is_used_under_whichever_spelling_is_enabled(sig_names):

@@ -143,7 +143,12 @@ def compiler_id(env_name: str, default: str) -> str:
         out = subprocess.run([*compiler.split(), "--version"], capture_output=True, text=True, check=True)
     except (OSError, subprocess.CalledProcessError) as e:
         raise DepsError(f"the C compiler {compiler!r} does not run ({e}); install a C compiler (gcc)") from e
-    return out.stdout.splitlines()[0] if out.stdout else compiler
+    # The same compiler is reached as cc or gcc (pip's build sets CC): key on the real file and the
+    # version words, not on the name it was called by.
+    first = out.stdout.splitlines()[0] if out.stdout else ""
+    path = shutil.which(compiler.split()[0])
+    return f"{os.path.realpath(path) if path else compiler} {first.partition(' ')[2]}"
+
 
 
 VARIANT_CFLAGS = {
@@ -215,10 +220,10 @@ def build(name: str, variant: str = "release") -> Path:
     prefix = root / f"{name}-{pin['version']}-{variant}-{key}"
     stamp = prefix / ".tesmar-built"
     if stamp.is_file():
-        return prefix
+        return with_licence(name, prefix)
     with locked(root / f".{prefix.name}.lock"):
         if stamp.is_file():
-            return prefix
+            return with_licence(name, prefix)
         tarball = fetch(name)
         log(f"building {name} {pin['version']} ({variant}) into {prefix}; this happens once per version")
         work = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=root))
@@ -240,6 +245,20 @@ def build(name: str, variant: str = "release") -> Path:
         finally:
             shutil.rmtree(work, ignore_errors=True)
         log(f"{name} {pin['version']} ({variant}) built")
+    return with_licence(name, prefix)
+
+
+def with_licence(name: str, prefix: Path) -> Path:
+    """Puts the dependency's licence text at <prefix>/LICENSE.txt (what ships in tesmar's wheels)."""
+    target = prefix / "LICENSE.txt"
+    if not target.is_file():
+        with tarfile.open(fetch(name)) as tar:
+            member = next((m for m in tar.getmembers()
+                           if m.isfile() and m.name.count("/") == 1
+                           and m.name.split("/")[1] in ("LICENSE.txt", "LICENSE")), None)
+            if member is None:
+                raise DepsError(f"the {name} tarball holds no top-level LICENSE file")
+            target.write_bytes(tar.extractfile(member).read())
     return prefix
 
 

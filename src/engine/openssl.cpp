@@ -1,5 +1,7 @@
 #include "engine/openssl.hpp"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -125,5 +127,7 @@ Bytes sha256_of(ByteView data) {
     sha256_into(data, out);
     return out;
 }
+
+std::string version() { return OpenSSL_version(OPENSSL_VERSION); }
 
 }  // namespace tesmar::ossl

@@ -40,6 +40,9 @@ void cipher_update(EVP_CIPHER_CTX* ctx, ByteView in, std::uint8_t* out);
 // `fallback` is used when OpenSSL queued nothing.
 std::string last_error(const char* fallback);
 
+// The OpenSSL this engine runs on, as it names itself ("OpenSSL 3.5.7 30 Sep 2025").
+std::string version();
+
 // Throws Error(kind, prefix + OpenSSL reason) with a ValueError cause carrying the reason.
 [[noreturn]] void fail(ErrorKind kind, const std::string& prefix, const char* fallback);
 

@@ -11,7 +11,9 @@
  *   - ML-KEM makes the input checks of FIPS 203: encapsulation refuses a public key whose packed
  *     coefficients are not below the modulus 3329, decapsulation a secret key whose embedded public
  *     key does not match the hash stored beside it (the stand-in hashes with its own function);
- *   - unknown or disabled names give NULL from OQS_KEM_new / OQS_SIG_new.
+ *   - unknown or disabled names give NULL from OQS_KEM_new / OQS_SIG_new; names match without
+ *     regard to case;
+ *   - SLH-DSA verification reads the full signature size whatever length it is given.
  * Fresh key pairs and encapsulations differ from call to call but follow a fixed sequence within a
  * process, so runs are reproducible.
  *
@@ -25,6 +27,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include "sha256.h"
 
@@ -223,7 +226,7 @@ static const kem_info *kem_of(const OQS_KEM *kem) {
 EXPORT OQS_KEM *OQS_KEM_new(const char *method_name) {
     if (!method_name) return NULL;
     for (size_t i = 0; i < N_KEMS; i++) {
-        if (strcmp(method_name, KEMS[i].name) != 0) continue;
+        if (strcasecmp(method_name, KEMS[i].name) != 0) continue;
         OQS_KEM *k = calloc(1, sizeof *k);
         if (!k) return NULL;
         k->method_name = KEMS[i].name;
@@ -312,14 +315,14 @@ EXPORT const char *OQS_SIG_alg_identifier(size_t i) { return i < N_SIGS ? SIGS[i
 EXPORT int OQS_SIG_alg_is_enabled(const char *method_name) {
     if (!method_name) return 0;
     for (size_t i = 0; i < N_SIGS; i++)
-        if (strcmp(method_name, SIGS[i].name) == 0) return is_enabled(i) ? 1 : 0;
+        if (strcasecmp(method_name, SIGS[i].name) == 0) return is_enabled(i) ? 1 : 0;
     return 0;
 }
 
 EXPORT OQS_SIG *OQS_SIG_new(const char *method_name) {
     if (!method_name) return NULL;
     for (size_t i = 0; i < N_SIGS; i++) {
-        if (strcmp(method_name, SIGS[i].name) != 0) continue;
+        if (strcasecmp(method_name, SIGS[i].name) != 0) continue;
         if (!is_enabled(i)) return NULL;
         OQS_SIG *s = calloc(1, sizeof *s);
         if (!s) return NULL;

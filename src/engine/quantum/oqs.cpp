@@ -60,8 +60,22 @@ struct Api {
     int (*sig_alg_is_enabled)(const char*);
 };
 
-// Sonames to try: the development symlink, then the soname of 0.14 to 0.16, then its neighbours.
-constexpr const char* kLibraryNames[] = {"liboqs.so", "liboqs.so.9", "liboqs.so.10", "liboqs.so.8"};
+// Names for the dynamic loader's search: the development symlink, then the soname of 0.14 to 0.16,
+// then its neighbours; the same on macOS.
+constexpr const char* kLibraryNames[] = {"liboqs.so",    "liboqs.so.9",    "liboqs.so.10",    "liboqs.so.8",
+                                         "liboqs.dylib", "liboqs.9.dylib", "liboqs.10.dylib", "liboqs.8.dylib"};
+// Last, the copy the tesmar[quantum] companion wheel (tesmar-liboqs) installs beside this extension:
+// <site-packages>/tesmar_liboqs/lib/. Found from the extension's own path, so nothing of the
+// companion is imported.
+constexpr const char* kCompanionNames[] = {"tesmar_liboqs/lib/liboqs.so.9", "tesmar_liboqs/lib/liboqs.9.dylib"};
+
+std::string own_directory() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&own_directory), &info) == 0 || !info.dli_fname) return {};
+    const std::string path = info.dli_fname;
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
 
 // The loaded library, published once and never unloaded: the only mutable global of the engine.
 std::atomic<const Api*> g_api{nullptr};
@@ -119,8 +133,11 @@ const Api& api() {
     std::lock_guard<std::mutex> lock(g_load_mutex);
     if (const Api* a = g_api.load(std::memory_order_acquire)) return *a;
     std::string why;
-    for (const char* name : kLibraryNames) {
-        if (auto loaded = open_candidate(name, why)) {
+    std::vector<std::string> candidates(std::begin(kLibraryNames), std::end(kLibraryNames));
+    if (const std::string dir = own_directory(); !dir.empty())
+        for (const char* name : kCompanionNames) candidates.push_back(dir + "/" + name);
+    for (const std::string& name : candidates) {
+        if (auto loaded = open_candidate(name.c_str(), why)) {
             const Api* a = loaded.release();
             g_api.store(a, std::memory_order_release);
             return *a;
