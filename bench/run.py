@@ -11,8 +11,28 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 
+def versions():
+    """Each side's OpenSSL: tesmar's own (linked in, or the system's) and the one pyca bundles."""
+    import ssl
+
+    import tesmar
+    from cryptography.hazmat.backends.openssl import backend
+
+    print(f"tesmar: {tesmar._internal.openssl_version()}")
+    print(f"pyca cryptography: {backend.openssl_version_text()}")
+    print(f"hashlib/ssl: {ssl.OPENSSL_VERSION}")
+    try:
+        from tesmar.quantum import _oqs
+        lib = _oqs._oqs()
+        print(f"liboqs: {lib.version} ({lib.path})")
+    except Exception as e:  # the benchmarks of the other families still run
+        print(f"liboqs: not loaded ({e})")
+    print()
+
+
 def main(argv):
     wanted = set(argv)
+    versions()
     for path in sorted(HERE.glob("bench_*.py")):
         family = path.stem.removeprefix("bench_")
         if wanted and family not in wanted:
