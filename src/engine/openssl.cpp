@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/random.h>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 namespace tesmar::ossl {
@@ -94,6 +95,8 @@ std::string last_error(const char* fallback) {
 void fail(ErrorKind kind, const std::string& prefix, const char* fallback) {
     throw wrap(kind, prefix, Cause{ErrorKind::Value, last_error(fallback)});
 }
+
+std::string version_text() { return OpenSSL_version(OPENSSL_VERSION); }
 
 void os_random(MutableBytes out) {
     std::size_t done = 0;

@@ -43,6 +43,9 @@ std::string last_error(const char* fallback);
 // Throws Error(kind, prefix + OpenSSL reason) with a ValueError cause carrying the reason.
 [[noreturn]] void fail(ErrorKind kind, const std::string& prefix, const char* fallback);
 
+// The OpenSSL this build runs on, as it names itself ("OpenSSL 3.5.7 1 Jul 2025").
+std::string version_text();
+
 // Fills `out` from the operating system's random source (getrandom).
 void os_random(MutableBytes out);
 
