@@ -23,6 +23,7 @@ MODULES = [
     "tesmar.password.core",
     "tesmar.quantum.core",
     "tesmar.quantum._oqs",
+    "tesmar.files.core",
 ]
 
 # Slow on purpose whatever the arguments (RSA-4096 generation, keys of every mechanism): called

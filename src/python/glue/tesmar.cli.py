@@ -361,8 +361,9 @@ _SCHEMES = {
     8: ("X25519 and ML-KEM", "mlkem"),
 }
 _STRENGTHS = {0: "standard", 1: "medium", 2: "highest"}
-# Classic McEliece keys are hundreds of kilobytes; signature keys a few kilobytes at most.
-_SMALL_KEY = 20_000
+# Byte 2 is both SLH-DSA and scheme 2 (Classic McEliece, keys of 13 kB and more); SLH-DSA keys
+# are at most 130 bytes.
+_SLH_DSA_MAX = 1000
 
 
 def _le32(b):
@@ -395,7 +396,7 @@ def _describe(data, size):
                 "nonce": data[516:528].hex(), "tag": data[528:544].hex(), "ciphertext_length": size - 544}
     if size >= 2 and data[1] in _STRENGTHS:
         strength = data[1]
-        if data[0] in (1, 2) and size <= _SMALL_KEY:
+        if data[0] == 1 or (data[0] == 2 and size <= _SLH_DSA_MAX):
             kind = "mldsa" if data[0] == 1 else "slhdsa"
             return {"kind": "post-quantum signature key", "algorithm": data[0],
                     "mechanism": _oqs.sig_algorithm(kind, strength), "strength": _STRENGTHS[strength]}
