@@ -233,3 +233,23 @@ def test_import_tesmar_does_not_load_files_or_cli():
     code = "import sys, tesmar; print(sorted(m for m in sys.modules if m.startswith(('tesmar.files', 'tesmar.cli'))))"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[]"
+
+
+def test_threads_sharing_a_state_take_turns():
+    # Each call waits for the state with the GIL released: a waiter holding the GIL would deadlock.
+    import threading
+
+    state, _ = files._aes_open_begin(KEY, bytes(64))
+    sizes = []
+
+    def work():
+        for _ in range(40):
+            sizes.append(len(files._open_update(state, bytes(50_000))))
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(120)
+    assert not any(t.is_alive() for t in threads)
+    assert sum(sizes) == 160 * 50_000 - 16  # all the input but the held-back tag

@@ -143,14 +143,22 @@ PyObject* open_update(PyObject* const* args) {
     auto* state = state_of<files::Opener>(args[0], kOpener);
     Buffer chunk;
     if (!state || !chunk.load(args[1])) return nullptr;
-    std::lock_guard hold(state->lock);  // output_size and update must see the same state
-    OutBytes out(state->engine.output_size(chunk.size()));
+    // The held-back tail can add up to a tag's length to what the chunk gives. The lock is only
+    // taken with the GIL released: a thread waiting for it must not hold the GIL.
+    OutBytes out(chunk.size() + 16);
     if (!out.ok()) return nullptr;
-    if (!released([&] { state->engine.update(chunk.view(), out.span()); })) {
+    std::size_t n = 0;
+    if (!released([&] {
+            std::lock_guard hold(state->lock);
+            n = state->engine.output_size(chunk.size());
+            state->engine.update(chunk.view(), out.span().first(n));
+        })) {
         out.wipe();
         return nullptr;
     }
-    return out.release();
+    PyObject* result = out.release();
+    if (_PyBytes_Resize(&result, static_cast<Py_ssize_t>(n)) < 0) return nullptr;
+    return result;
 }
 
 PyObject* open_end(PyObject* const* args) {
