@@ -23,6 +23,12 @@ OPENSSL = shutil.which("openssl")
 needs_openssl = pytest.mark.skipif(OPENSSL is None, reason="the openssl command line tool is not installed")
 
 
+def tesmar_package_spec():
+    import tesmar as package
+
+    return package.__spec__.submodule_search_locations
+
+
 def quantum_available():
     from tesmar.errors import QuantumOperationError
     from tesmar.quantum import _oqs
@@ -37,10 +43,14 @@ def quantum_available():
 needs_liboqs = pytest.mark.skipif(not quantum_available(), reason="no liboqs (nor its test stand-in) can be loaded")
 
 
+# What the console script runs (`python -m tesmar` needs the installed package layout; see below).
+CLI = [sys.executable, "-c", "import sys; from tesmar.cli import main; sys.exit(main())"]
+
+
 def tesmar(*args, input=b"", env=None, cwd=None):
-    """Runs `python -m tesmar args`; returns (status, stdout bytes, stderr text)."""
+    """Runs the command line with args; returns (status, stdout bytes, stderr text)."""
     full_env = {**os.environ, **(env or {})}
-    out = subprocess.run([sys.executable, "-m", "tesmar", *map(str, args)], input=input, capture_output=True,
+    out = subprocess.run([*CLI, *map(str, args)], input=input, capture_output=True,
                          env=full_env, cwd=cwd, timeout=120)
     stderr = out.stderr.decode()
     assert "Traceback" not in stderr, stderr
@@ -51,7 +61,7 @@ def tesmar_pty(args, answers, timeout=30):
     """Runs the command on a pseudo-terminal, typing each answer after a prompt ending in ': '."""
     pid, fd = pty.fork()
     if pid == 0:  # the child: the terminal is its controlling terminal
-        os.execv(sys.executable, [sys.executable, "-m", "tesmar", *map(str, args)])
+        os.execv(sys.executable, [*CLI, *map(str, args)])
     seen = b""
     answered = 0  # where the output after the last answer starts
     answers = list(answers)
@@ -101,6 +111,15 @@ def test_help_lists_every_subcommand_and_each_has_an_example():
 def test_usage_errors_exit_2(args):
     status, out, err = tesmar(*args)
     assert status == 2 and out == b"" and err
+
+
+@pytest.mark.skipif(tesmar_package_spec() is None, reason="tesmar is loaded from a bare extension file "
+                    "(a build tree, as under make asan), not the installed package that `-m` needs")
+def test_python_dash_m_runs_the_command_line():
+    out = subprocess.run([sys.executable, "-m", "tesmar", "info"], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0 and out.stdout.startswith("tesmar 1.0.10")
+    out = subprocess.run([sys.executable, "-m", "tesmar"], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 2 and "Traceback" not in out.stderr
 
 
 def test_console_script_is_installed():
