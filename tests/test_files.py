@@ -88,6 +88,23 @@ def test_hybrid_to_a_pipe_spools_and_from_a_pipe_reads_short_pieces(rsa_keys):
     assert bytes(back.written) == data
 
 
+@pytest.mark.parametrize("how", ["python", "descriptor"])
+def test_hybrid_to_a_file_open_for_appending_spools(rsa_keys, tmp_path, how):
+    # Every write to such a file goes to its end: the tag cannot be written back in place.
+    private_pem, public_pem = rsa_keys
+    data = os.urandom(HEAD + CHUNK)
+    path = tmp_path / "log"
+    path.write_bytes(b"before")
+    if how == "python":
+        out = open(path, "ab")
+    else:
+        out = os.fdopen(os.open(path, os.O_WRONLY | os.O_APPEND), "wb")
+    with out:
+        files.hybrid_encrypt_file(io.BytesIO(data), out, public_pem, chunk_size=CHUNK)
+    written = path.read_bytes()
+    assert written[:6] == b"before" and hybrid.decrypt_auto(written[6:], private_pem) == data
+
+
 def legacy_blob(public_pem, data):
     """The legacy HYBR layout, built with pyca: the envelope's key is the Base64 text of the raw key."""
     raw = os.urandom(32)

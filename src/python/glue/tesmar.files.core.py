@@ -15,6 +15,7 @@ temporary file renamed into place. New files are created with mode 0600.
 Each function returns the number of bytes written. ``progress``, when given, is called with the
 number of input bytes processed so far after each piece.
 """
+import io
 import os
 import shutil
 import tempfile
@@ -87,10 +88,21 @@ class _Target:
             self.stream = target
 
     def seekable(self):
+        """Whether a tag can be written back in place: not on pipes, nor where every write
+        goes to the end (a file opened for appending)."""
         try:
-            return self.stream.seekable()
+            if not self.stream.seekable():
+                return False
         except (AttributeError, OSError, ValueError):
             return False
+        if "a" in getattr(self.stream, "mode", ""):
+            return False
+        try:
+            import fcntl
+
+            return not fcntl.fcntl(self.stream.fileno(), fcntl.F_GETFL) & os.O_APPEND
+        except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+            return True
 
     def write(self, data):
         self.stream.write(data)
