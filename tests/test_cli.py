@@ -57,11 +57,11 @@ def tesmar(*args, input=b"", env=None, cwd=None):
     return out.returncode, out.stdout, stderr
 
 
-def tesmar_pty(args, answers, timeout=30):
+def tesmar_pty(args, answers, timeout=30, env=None):
     """Runs the command on a pseudo-terminal, typing each answer after a prompt ending in ': '."""
     pid, fd = pty.fork()
     if pid == 0:  # the child: the terminal is its controlling terminal
-        os.execv(sys.executable, [*CLI, *map(str, args)])
+        os.execve(sys.executable, [*CLI, *map(str, args)], {**os.environ, **(env or {})})
     seen = b""
     answered = 0  # where the output after the last answer starts
     answers = list(answers)
@@ -300,3 +300,11 @@ def test_inspect_layouts(keys, tmp_path):
     status, out, _ = tesmar("inspect", "--json", "-", input=password.hash_password("p", 1000).encode())
     assert json.loads(out)["parameters"]["iterations"] == 1000
     assert tesmar("inspect", "-", input=base64.b64encode(os.urandom(40)))[0] == 1
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_progress_on_a_terminal_unless_quiet(tmp_path, quiet):
+    (tmp_path / "data").write_bytes(os.urandom(BIG))
+    args = ["encrypt", tmp_path / "data", "-o", tmp_path / "enc", "--key-env", "K", *CHUNK] + ["--quiet"] * quiet
+    status, screen = tesmar_pty(args, [], env={"K": KEY})
+    assert status == 0 and ("of 68.4 KiB" in screen) != quiet
