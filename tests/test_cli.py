@@ -257,7 +257,7 @@ def test_quantum_keys_encryption_and_signatures(tmp_path):
     assert status == 0
     status, text, _ = tesmar("decrypt", "--quantum-key", q, "--secret", tmp_path / "s", input=message)
     assert (status, text) == (0, b"hello q")
-    status, _, err = tesmar("decrypt", "--quantum-key", q, "--secret", tmp_path / "s", input=message[:-1] + b"x")
+    status, _, err = tesmar("decrypt", "--quantum-key", q, "--secret", tmp_path / "s", input=message[:-1] + bytes([message[-1] ^ 1]))
     assert status == 1 and err
     s = tmp_path / "sig"
     assert tesmar("keygen", "signature", s, "--algorithm", "ml-dsa", "--strength", "medium", "--quiet")[0] == 0

@@ -352,66 +352,25 @@ def _password(args, confirm):
 
 # ---- inspect ------------------------------------------------------------------------------------
 
-_SCHEMES = {
-    2: ("Classic McEliece, AES-256-CBC and HMAC-SHA-256", "cmce"),
-    4: ("FrodoKEM-1344-AES, AES-256-GCM", "frodo"),
-    5: ("Classic McEliece, AES-256-CBC and HMAC-SHA-256 (salted)", "cmce"),
-    6: ("FrodoKEM, AES-256-GCM", "frodo"),
-    7: ("RSA-4096 and FrodoKEM", "frodo"),
-    8: ("X25519 and ML-KEM", "mlkem"),
-}
-_STRENGTHS = {0: "standard", 1: "medium", 2: "highest"}
-# Byte 2 is both SLH-DSA and scheme 2 (Classic McEliece, keys of 13 kB and more); SLH-DSA keys
-# are at most 130 bytes.
-_SLH_DSA_MAX = 1000
 
+def _describe_blob(data, size):
+    """What a blob is: the layouts come from the engine, a password record from its parser."""
+    from tesmar.password import core as pw
 
-def _le32(b):
-    return int.from_bytes(b[:4], "little")
-
-
-def _describe(data, size):
-    """What a blob is, from its content: a dict of fields; 'kind' None when not recognised."""
-    from tesmar.quantum import _oqs
-
-    text = data.lstrip()
-    if text.startswith(b"-----BEGIN "):
-        label = text[11:].split(b"-----", 1)[0].decode("ascii", "replace")
-        return {"kind": "pem", "label": label}
-    if text.startswith(b"{"):
+    if data.lstrip().startswith(b"{"):
         try:
-            record = json.loads(data.decode("utf-8"))
-        except ValueError:
+            record = pw._parse(data.decode("utf-8"))
+        except (UnicodeDecodeError, TesmarError):
             record = None
-        if isinstance(record, dict) and "hash" in record and "salt" in record:
+        if record is not None and "hash" in record and "parameters" in record:
             return {"kind": "password record", "algorithm": record.get("algorithm"),
                     "version": record.get("version"), "created": record.get("createdUtc"),
                     "parameters": record.get("parameters")}
-    if size >= 8 and data[:4] == b"HYBR":
-        length = int.from_bytes(data[4:8], "big")
-        return {"kind": "hybrid envelope", "layout": "legacy (HYBR)", "wrapped_key_length": length,
-                "aes_envelope_length": max(size - 8 - length, 0)}
-    if size >= 544 and _le32(data) == 512:
-        return {"kind": "hybrid envelope", "layout": "length-prefixed", "wrapped_key_length": 512,
-                "nonce": data[516:528].hex(), "tag": data[528:544].hex(), "ciphertext_length": size - 544}
-    if size >= 2 and data[1] in _STRENGTHS:
-        strength = data[1]
-        if data[0] == 1 or (data[0] == 2 and size <= _SLH_DSA_MAX):
-            kind = "mldsa" if data[0] == 1 else "slhdsa"
-            return {"kind": "post-quantum signature key", "algorithm": data[0],
-                    "mechanism": _oqs.sig_algorithm(kind, strength), "strength": _STRENGTHS[strength]}
-        if data[0] in _SCHEMES:
-            title, family = _SCHEMES[data[0]]
-            mechanism = {"cmce": _oqs.cmce_alg, "frodo": _oqs.frodo_alg, "mlkem": _oqs.mlkem_alg}[family](
-                2 if data[0] == 4 else strength)
-            return {"kind": "post-quantum key", "scheme": data[0], "mechanisms": title,
-                    "mechanism": mechanism, "strength": _STRENGTHS[strength]}
-    if size == 512:
-        return {"kind": "RSA-OAEP block (4096-bit key)"}
-    if size >= 29:
-        return {"kind": None, "note": "not a recognised layout; an AES-GCM envelope would be "
-                                      f"nonce (12) || ciphertext ({size - 28}) || tag (16)"}
-    return {"kind": None}
+    info = _describe(data, size)  # noqa: F821 (native)
+    if info["kind"] is None and size >= 29:
+        info["note"] = (f"no recognised layout; as an AES-GCM envelope it would be nonce (12) || "
+                        f"ciphertext ({size - 28}) || tag (16)")
+    return info
 
 
 def cmd_inspect(args):
@@ -422,7 +381,7 @@ def cmd_inspect(args):
         with open(args.file, "rb") as f:
             data = f.read(1 << 16)
             size = os.fstat(f.fileno()).st_size
-    info = {"file": args.file, "size": size, **_describe(data, size)}
+    info = {"file": args.file, "size": size, **_describe_blob(data, size)}
     if args.json:
         print(json.dumps(info, sort_keys=True))
     else:
