@@ -23,6 +23,8 @@ MODULES = [
     "tesmar.password.core",
     "tesmar.quantum.core",
     "tesmar.quantum._oqs",
+    "tesmar.files.core",
+    "tesmar.cli",
 ]
 
 # Slow on purpose whatever the arguments (RSA-4096 generation, keys of every mechanism): called

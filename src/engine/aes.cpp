@@ -35,6 +35,13 @@ void check_key_size(std::size_t key_len) {
         throw Error(ErrorKind::Value, "Invalid key size (" + std::to_string(key_len * 8) + ") for AES.");
 }
 
+ossl::CipherCtx gcm_context(ByteView key, ByteView nonce, bool encrypt) {
+    const EVP_CIPHER* c = cipher_for(key);
+    auto ctx = ossl::new_cipher_ctx();
+    init(ctx.get(), c, key, nonce, encrypt ? 1 : 0);
+    return ctx;
+}
+
 void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out, MutableBytes tag) {
     const EVP_CIPHER* c = cipher_for(key);
     auto ctx = ossl::new_cipher_ctx();

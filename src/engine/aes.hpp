@@ -1,6 +1,7 @@
 // AES-GCM primitives and the package's AES-GCM envelope (nonce || ciphertext || tag).
 #pragma once
 #include "engine/bytes.hpp"
+#include "engine/openssl.hpp"
 
 namespace tesmar::aes {
 
@@ -25,6 +26,10 @@ void gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, MutableBytes out
 // Returns false when the tag does not verify; `out` is then wiped. `out` must be ct.size() bytes.
 // Throws Error(Value) for other failures (key of a length AES does not have, and so on).
 bool gcm_open(ByteView key, ByteView nonce, ByteView ciphertext, ByteView tag, MutableBytes out);
+
+// A GCM context keyed and ready for updates (no associated data), for data that arrives in pieces.
+// Same refusals as gcm_seal/gcm_open for keys and nonces.
+ossl::CipherCtx gcm_context(ByteView key, ByteView nonce, bool encrypt);
 
 // Envelope: `out` must be data.size() + ENVELOPE_OVERHEAD bytes. A fresh nonce is drawn.
 void envelope_seal(ByteView key32, ByteView data, MutableBytes out);

@@ -64,9 +64,9 @@ struct Api {
 // then its neighbours; the same on macOS.
 constexpr const char* kLibraryNames[] = {"liboqs.so",    "liboqs.so.9",    "liboqs.so.10",    "liboqs.so.8",
                                          "liboqs.dylib", "liboqs.9.dylib", "liboqs.10.dylib", "liboqs.8.dylib"};
-// Last, the copy the tesmar[quantum] companion wheel (tesmar-liboqs) installs beside this extension:
-// <site-packages>/tesmar_liboqs/lib/. Found from the extension's own path, so nothing of the
-// companion is imported.
+// Last, the copy the tesmar[quantum] companion wheel (tesmar-liboqs) installs in the same
+// site-packages as tesmar: <site-packages>/tesmar_liboqs/lib/. Found from the extension's own path
+// (<site-packages>/tesmar/__init__.<abi>.so), so nothing of the companion is imported.
 constexpr const char* kCompanionNames[] = {"tesmar_liboqs/lib/liboqs.so.9", "tesmar_liboqs/lib/liboqs.9.dylib"};
 
 std::string own_directory() {
@@ -135,7 +135,7 @@ const Api& api() {
     std::string why;
     std::vector<std::string> candidates(std::begin(kLibraryNames), std::end(kLibraryNames));
     if (const std::string dir = own_directory(); !dir.empty())
-        for (const char* name : kCompanionNames) candidates.push_back(dir + "/" + name);
+        for (const char* name : kCompanionNames) candidates.push_back(dir + "/../" + name);
     for (const std::string& name : candidates) {
         if (auto loaded = open_candidate(name.c_str(), why)) {
             const Api* a = loaded.release();

@@ -23,9 +23,15 @@ class _FrozenLoader:
 
     def exec_module(self, module):
         name = module.__name__
-        code = compile(self._sources[name], f"<{name}>", "exec")
-        exec(code, module.__dict__)
+        exec(self.get_code(name), module.__dict__)
         self._install(module)
+
+    # runpy (`python -m tesmar`) runs a module from its code object, outside exec_module.
+    def get_code(self, fullname):
+        return compile(self._sources[fullname], f"<{fullname}>", "exec")
+
+    def is_package(self, fullname):
+        return fullname in _PACKAGES
 
 
 class _FrozenFinder:

@@ -1,0 +1,208 @@
+// tesmar.files.core's native part: chunked sealing and opening states for the file functions.
+// A state is a capsule over an engine Sealer or Opener; the Python glue moves the bytes.
+#include "engine/files.hpp"
+
+#include <memory>
+#include <mutex>
+
+#include "engine/keys.hpp"
+#include "engine/rsa.hpp"
+#include "python/args.hpp"
+#include "python/errors.hpp"
+#include "python/function.hpp"
+#include "python/rsa.hpp"
+
+namespace tesmar::py {
+namespace {
+
+constexpr const char* kModule = "tesmar.files.core";
+constexpr const char* kSealer = "tesmar.files.sealer";
+constexpr const char* kOpener = "tesmar.files.opener";
+
+// One call at a time per state: the GIL is released while a chunk is worked on.
+template <class T>
+struct State {
+    std::mutex lock;
+    T engine;
+};
+
+template <class T>
+void destroy(PyObject* capsule) {
+    delete static_cast<State<T>*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+}
+
+template <class T>
+PyObject* capsule(T&& engine, const char* name) {
+    auto* state = new State<T>{{}, std::move(engine)};
+    PyObject* c = PyCapsule_New(state, name, destroy<T>);
+    if (!c) delete state;
+    return c;
+}
+
+// The state behind a capsule of the right kind; nullptr with ValueError or TypeError set.
+template <class T>
+State<T>* state_of(PyObject* obj, const char* name) {
+    if (!PyCapsule_CheckExact(obj)) {
+        PyErr_SetString(PyExc_TypeError, "state must be one returned by this module");
+        return nullptr;
+    }
+    return static_cast<State<T>*>(PyCapsule_GetPointer(obj, name));
+}
+
+PyObject* sealer_result(files::Sealer&& sealer) {
+    PyObject* header = to_bytes(sealer.header());
+    PyObject* tag_at = sealer.tag_at() ? PyLong_FromUnsignedLongLong(*sealer.tag_at()) : Py_NewRef(Py_None);
+    PyObject* state = header && tag_at ? capsule(std::move(sealer), kSealer) : nullptr;
+    if (!state) {
+        Py_XDECREF(header);
+        Py_XDECREF(tag_at);
+        return nullptr;
+    }
+    return Py_BuildValue("(NNN)", state, header, tag_at);
+}
+
+PyObject* opener_result(files::Opener&& opener) {
+    const std::size_t consumed = opener.consumed();
+    PyObject* state = capsule(std::move(opener), kOpener);
+    if (!state) return nullptr;
+    return Py_BuildValue("(Nn)", state, static_cast<Py_ssize_t>(consumed));
+}
+
+PyObject* aes_seal_begin(PyObject* const* args) {
+    Text key;
+    if (!key.load(args[0], "key")) return nullptr;
+    std::optional<files::Sealer> sealer;
+    if (!released([&] { sealer.emplace(files::aes_sealer(keys::convert_key(key.view()))); })) return nullptr;
+    return sealer_result(std::move(*sealer));
+}
+
+PyObject* hybrid_seal_begin(PyObject* const* args) {
+    std::string_view pem;
+    if (!rsafam::pem_text(args[0], rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
+    std::optional<files::Sealer> sealer;
+    if (!released([&] {
+            const ossl::PKey key = rsa::public_key_from_text(pem);
+            sealer.emplace(files::hybrid_sealer(key.get()));
+        }))
+        return nullptr;
+    return sealer_result(std::move(*sealer));
+}
+
+PyObject* aes_open_begin(PyObject* const* args) {
+    Text key;
+    Buffer head;
+    if (!key.load(args[0], "key") || !head.load(args[1])) return nullptr;
+    std::optional<files::Opener> opener;
+    if (!released([&] { opener.emplace(files::aes_opener(keys::convert_key(key.view()), head.view())); }))
+        return nullptr;
+    return opener_result(std::move(*opener));
+}
+
+PyObject* hybrid_open_begin(PyObject* const* args) {
+    std::string_view pem;
+    if (!rsafam::pem_text(args[0], rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
+    Buffer head;
+    if (!head.load(args[1])) return nullptr;
+    std::optional<files::Opener> opener;
+    if (!released([&] {
+            const ossl::PKey key = rsa::private_key_from_text(pem);
+            opener.emplace(files::hybrid_opener(key.get(), head.view()));
+        }))
+        return nullptr;
+    return opener_result(std::move(*opener));
+}
+
+PyObject* seal_update(PyObject* const* args) {
+    auto* state = state_of<files::Sealer>(args[0], kSealer);
+    Buffer chunk;
+    if (!state || !chunk.load(args[1])) return nullptr;
+    OutBytes out(chunk.size());
+    if (!out.ok()) return nullptr;
+    if (!released([&] {
+            std::lock_guard hold(state->lock);
+            state->engine.update(chunk.view(), out.span());
+        }))
+        return nullptr;
+    return out.release();
+}
+
+PyObject* seal_end(PyObject* const* args) {
+    auto* state = state_of<files::Sealer>(args[0], kSealer);
+    if (!state) return nullptr;
+    OutBytes tag(16);
+    if (!tag.ok()) return nullptr;
+    if (!released([&] {
+            std::lock_guard hold(state->lock);
+            state->engine.finish(tag.span());
+        }))
+        return nullptr;
+    return tag.release();
+}
+
+PyObject* open_update(PyObject* const* args) {
+    auto* state = state_of<files::Opener>(args[0], kOpener);
+    Buffer chunk;
+    if (!state || !chunk.load(args[1])) return nullptr;
+    // The held-back tail can add up to a tag's length to what the chunk gives. The lock is only
+    // taken with the GIL released: a thread waiting for it must not hold the GIL.
+    OutBytes out(chunk.size() + 16);
+    if (!out.ok()) return nullptr;
+    std::size_t n = 0;
+    if (!released([&] {
+            std::lock_guard hold(state->lock);
+            n = state->engine.output_size(chunk.size());
+            state->engine.update(chunk.view(), out.span().first(n));
+        })) {
+        out.wipe();
+        return nullptr;
+    }
+    PyObject* result = out.release();
+    if (_PyBytes_Resize(&result, static_cast<Py_ssize_t>(n)) < 0) return nullptr;
+    return result;
+}
+
+PyObject* open_end(PyObject* const* args) {
+    auto* state = state_of<files::Opener>(args[0], kOpener);
+    if (!state) return nullptr;
+    if (!released([&] {
+            std::lock_guard hold(state->lock);
+            state->engine.finish();
+        }))
+        return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject* head_size() { return PyLong_FromSize_t(files::HEAD_SIZE); }
+
+const Register functions{
+    FunctionSpec{kModule, "_aes_seal_begin", aes_seal_begin, {{"key", "str"}}, "tuple[object, bytes, None]",
+                 "Start sealing an AES-GCM envelope under a key text in pieces.\n\n"
+                 "Returns (state, header, None): write the header (the nonce), then what\n"
+                 "_seal_update gives for each piece, then the tag from _seal_end."},
+    FunctionSpec{kModule, "_hybrid_seal_begin", hybrid_seal_begin, {{"public_pem", "str"}}, "tuple[object, bytes, int]",
+                 "Start sealing the length-prefixed hybrid layout to an RSA public key in pieces.\n\n"
+                 "Returns (state, header, tag_at): write the header, then the pieces; the tag from\n"
+                 "_seal_end goes at offset tag_at of the output. Raises the RSA family's errors."},
+    FunctionSpec{kModule, "_aes_open_begin", aes_open_begin, {{"key", "str"}, {"head", "bytes"}}, "tuple[object, int]",
+                 "Start opening an AES-GCM envelope from its first bytes.\n\n"
+                 "Returns (state, consumed): pass head[consumed:] and every later piece to\n"
+                 "_open_update; the plaintext is authentic only once _open_end returns."},
+    FunctionSpec{kModule, "_hybrid_open_begin", hybrid_open_begin, {{"private_pem", "str"}, {"head", "bytes"}},
+                 "tuple[object, int]",
+                 "Start opening a hybrid blob longer than _HEAD_SIZE from its first _HEAD_SIZE bytes.\n\n"
+                 "Returns (state, consumed) as _aes_open_begin. Raises the errors of decrypt_auto for\n"
+                 "the key and the header."},
+    FunctionSpec{kModule, "_seal_update", seal_update, {{"state", "object"}, {"chunk", "bytes"}}, "bytes",
+                 "Encrypt one piece; returns its ciphertext (as long as the piece)."},
+    FunctionSpec{kModule, "_seal_end", seal_end, {{"state", "object"}}, "bytes",
+                 "Finish sealing; returns the 16-byte tag."},
+    FunctionSpec{kModule, "_open_update", open_update, {{"state", "object"}, {"chunk", "bytes"}}, "bytes",
+                 "Decrypt one piece; returns plaintext that is not authentic until _open_end returns."},
+    FunctionSpec{kModule, "_open_end", open_end, {{"state", "object"}}, nullptr,
+                 "Check the tag. Raises DecryptionError with the family's message when it fails."},
+};
+
+const Register objects{ObjectSpec{kModule, "_HEAD_SIZE", head_size}};
+
+}  // namespace
+}  // namespace tesmar::py

@@ -1,0 +1,276 @@
+"""Files and binary streams of any size in the AES-GCM envelope and the hybrid envelope.
+
+The functions write exactly the bytes that tesmar.aes.core.encrypt_bytes and
+tesmar.hybrid.core.encrypt_bytes would return for the whole input, and read exactly what
+tesmar.aes.core.decrypt_bytes and tesmar.hybrid.core.decrypt_auto read, with the same errors; but
+the data passes through in pieces of chunk_size bytes, so memory does not grow with its size.
+
+A source is a path or a binary file object open for reading; a target a path or a binary file
+object open for writing. Decryption never lets out plaintext that has not been authenticated: a
+target path receives a temporary file beside it that is renamed into place once the tag checks
+(removed on any failure, the target untouched); a file object receives the plaintext only after
+the check (it waits in an anonymous temporary file). Encryption to a path also goes through a
+temporary file renamed into place. New files are created with mode 0600.
+
+Each function returns the number of bytes written. ``progress``, when given, is called with the
+number of input bytes processed so far after each piece.
+"""
+import io
+import os
+import shutil
+import tempfile
+
+from tesmar.aes import core as aes_core
+from tesmar.hybrid import core as hybrid_core
+
+DEFAULT_CHUNK_SIZE = 1 << 20
+
+
+def _is_path(obj):
+    return isinstance(obj, (str, bytes, os.PathLike))
+
+
+def _read_full(stream, n):
+    """Up to n bytes, fewer only at the end of the input (pipes return short reads)."""
+    data = stream.read(n)
+    if data is None or len(data) >= n or not data:
+        return data or b""
+    parts = [data]
+    have = len(data)
+    while have < n:
+        more = stream.read(n - have)
+        if not more:
+            break
+        parts.append(more)
+        have += len(more)
+    return b"".join(parts)
+
+
+def _check_chunk_size(chunk_size):
+    if not isinstance(chunk_size, int) or isinstance(chunk_size, bool):
+        raise TypeError("chunk_size must be an int")
+    if chunk_size < 1:
+        raise ValueError("chunk_size must be at least 1")
+
+
+class _Source:
+    def __init__(self, source):
+        self._own = _is_path(source)
+        self.stream = open(source, "rb") if self._own else source
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self._own:
+            self.stream.close()
+
+
+class _Target:
+    """Where output goes. held: nothing reaches the caller's file object before commit()."""
+
+    def __init__(self, target, held):
+        self._path = None
+        self._final = None
+        self.count = 0
+        if _is_path(target):
+            path = os.fspath(target)
+            if isinstance(path, bytes):
+                path = os.fsdecode(path)
+            directory, name = os.path.split(os.path.abspath(path))
+            fd, self._path = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=directory)
+            self.stream = os.fdopen(fd, "wb")
+            self._target = path
+        elif held:
+            self._final = target
+            self.stream = tempfile.TemporaryFile()
+        else:
+            self.stream = target
+
+    def seekable(self):
+        """Whether a tag can be written back in place: not on pipes, nor where every write
+        goes to the end (a file opened for appending)."""
+        try:
+            if not self.stream.seekable():
+                return False
+        except (AttributeError, OSError, ValueError):
+            return False
+        if "a" in getattr(self.stream, "mode", ""):
+            return False
+        try:
+            import fcntl
+
+            return not fcntl.fcntl(self.stream.fileno(), fcntl.F_GETFL) & os.O_APPEND
+        except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+            return True
+
+    def write(self, data):
+        self.stream.write(data)
+        self.count += len(data)
+
+    def commit(self):
+        if self._path is not None:
+            self.stream.flush()
+            os.fsync(self.stream.fileno())
+            self.stream.close()
+            os.replace(self._path, self._target)
+            self._path = None
+        elif self._final is not None:
+            self.stream.seek(0)
+            shutil.copyfileobj(self.stream, self._final, DEFAULT_CHUNK_SIZE)
+            self._final.flush()
+            self.stream.close()
+            self._final = None
+
+    def discard(self):
+        if self._path is not None:
+            self.stream.close()
+            try:
+                os.unlink(self._path)
+            except FileNotFoundError:
+                pass
+            self._path = None
+        elif self._final is not None:
+            self.stream.close()
+            self._final = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if exc_type is not None:
+            self.discard()
+
+
+def _run(source, target, held, work):
+    with _Source(source) as src, _Target(target, held) as out:
+        work(src.stream, out)
+        out.commit()
+        return out.count
+
+
+def _pump(src, out, chunk_size, update, first, progress):
+    """Passes first and the rest of the input through update() into out."""
+    done = 0
+    chunk = first
+    while chunk:
+        out.write(update(chunk))
+        done += len(chunk)
+        if progress is not None:
+            progress(done)
+        chunk = _read_full(src, chunk_size)
+
+
+def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
+    """The hybrid layout has its tag before the ciphertext: it is written in place when the
+    output can seek, else the ciphertext waits in an anonymous temporary file (never in memory)."""
+    update = lambda chunk: _seal_update(state, chunk)  # noqa: E731, F821 (native)
+    if out.seekable():
+        start = out.stream.tell()
+        out.write(header)
+        _pump(src, out, chunk_size, update, first, progress)
+        tag = _seal_end(state)  # noqa: F821
+        end = out.stream.tell()
+        out.stream.seek(start + tag_at)
+        out.stream.write(tag)
+        out.stream.seek(end)
+        return
+    with tempfile.TemporaryFile() as spool:
+        spooled = _Target(spool, held=False)
+        _pump(src, spooled, chunk_size, update, first, progress)
+        tag = _seal_end(state)  # noqa: F821
+        out.write(header[:tag_at] + tag + header[tag_at + len(tag):])
+        spool.seek(0)
+        while block := spool.read(chunk_size):
+            out.write(block)
+
+
+def aes_encrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
+    """Encrypt a file or stream with AES-256-GCM under a key text, as aes.core.encrypt_bytes.
+
+    Writes nonce (12 bytes) || ciphertext || tag (16 bytes). Returns the bytes written. Raises
+    InvalidInputError for an empty input, EncryptionError if the cipher fails, TypeError for a key
+    that is not text, OSError for the files.
+    """
+    _check_chunk_size(chunk_size)
+
+    def work(src, out):
+        first = _read_full(src, chunk_size)
+        if len(first) < chunk_size:
+            out.write(aes_core.encrypt_bytes(first, key))
+            return
+        state, header, _ = _aes_seal_begin(key)  # noqa: F821
+        out.write(header)
+        _pump(src, out, chunk_size, lambda chunk: _seal_update(state, chunk), first, progress)  # noqa: F821
+        out.write(_seal_end(state))  # noqa: F821
+
+    return _run(source, target, False, work)
+
+
+def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
+    """Decrypt an AES-GCM envelope from a file or stream, as aes.core.decrypt_bytes.
+
+    Returns the plaintext bytes written, which reach the target only after the tag checks.
+    Raises DecryptionError (one message, no cause) for a wrong key, tampered or truncated data,
+    TypeError for a key that is not text, OSError for the files.
+    """
+    _check_chunk_size(chunk_size)
+    head_size = max(chunk_size, _HEAD_SIZE)  # noqa: F821
+
+    def work(src, out):
+        head = _read_full(src, head_size)
+        if len(head) < head_size:
+            out.write(aes_core.decrypt_bytes(head, key))
+            return
+        state, consumed = _aes_open_begin(key, head)  # noqa: F821
+        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
+        _open_end(state)  # noqa: F821
+
+    return _run(source, target, True, work)
+
+
+def hybrid_encrypt_file(source, target, public_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
+                        progress=None) -> "int":
+    """Seal a file or stream to an RSA public key, as hybrid.core.encrypt_bytes.
+
+    Writes key length (4 bytes, little-endian) || wrapped key || nonce (12) || tag (16) ||
+    ciphertext. Returns the bytes written. Raises InvalidInputError for an empty input or bad key
+    text, EncryptionError when the RSA primitive fails, OSError for the files.
+    """
+    _check_chunk_size(chunk_size)
+
+    def work(src, out):
+        first = _read_full(src, chunk_size)
+        if len(first) < chunk_size:
+            out.write(hybrid_core.encrypt_bytes(first, public_pem))
+            return
+        state, header, tag_at = _hybrid_seal_begin(public_pem)  # noqa: F821
+        _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress)
+
+    return _run(source, target, False, work)
+
+
+def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
+                        progress=None) -> "int":
+    """Decrypt a hybrid blob of any layout from a file or stream, as hybrid.core.decrypt_auto.
+
+    Returns the plaintext bytes written, which reach the target only after the tag checks.
+    Raises InvalidInputError for bad key text and DecryptionError for a wrong key or tampered or
+    foreign data (the messages of decrypt_auto), OSError for the files.
+    """
+    _check_chunk_size(chunk_size)
+    head_size = max(chunk_size, _HEAD_SIZE)  # noqa: F821
+
+    def work(src, out):
+        head = _read_full(src, head_size)
+        if len(head) < head_size:
+            out.write(hybrid_core.decrypt_auto(head, private_pem))
+            return
+        state, consumed = _hybrid_open_begin(private_pem, head)  # noqa: F821
+        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
+        _open_end(state)  # noqa: F821
+
+    return _run(source, target, True, work)
+
+
+__all__ = ["DEFAULT_CHUNK_SIZE", "aes_encrypt_file", "aes_decrypt_file", "hybrid_encrypt_file", "hybrid_decrypt_file"]
