@@ -91,6 +91,7 @@ class ModuleStub:
         self.name = module.__name__
         self.imports = {}  # module name -> set of names imported for use (not re-exported)
         self.reexports = []  # (module name, name) pairs exported under the same name
+        self.module_imports = {}  # alias -> module name, for dotted annotations
         self.local = set()
         self.lines = []
 
@@ -103,25 +104,34 @@ class ModuleStub:
 
     def type_text(self, text, owner, where):
         """Annotation text as stub text, with an import for every name it uses."""
-        if text is inspect.Signature.empty or text is None:
-            raise StubError(f"{where}: no annotation")
-        if not isinstance(text, str):
+        if text is inspect.Signature.empty:
+            raise StubError(f"{where}: no annotation (annotate it in the source, or add a refinement)")
+        if text is None:
+            text = "None"
+        elif not isinstance(text, str):
             text = inspect.formatannotation(text)
         tree = ast.parse(text, mode="eval")
         namespace = vars(sys.modules[owner])
+        dotted = {id(n.value) for n in ast.walk(tree) if isinstance(n, ast.Attribute) and isinstance(n.value, ast.Name)}
         for node in ast.walk(tree):
-            if isinstance(node, ast.Attribute):
-                raise StubError(f"{where}: dotted annotation {text!r}")
             if not isinstance(node, ast.Name) or hasattr(builtins, node.id):
                 continue
             if node.id in TYPING_NAMES:
                 self.need(TYPING_NAMES[node.id], node.id)
                 continue
             obj = namespace.get(node.id)
-            if not isinstance(obj, type):
-                raise StubError(f"{where}: {node.id!r} in {text!r} is not a class of {owner}")
-            self.use_class(obj)
+            if id(node) in dotted and isinstance(obj, types.ModuleType):
+                self.need_module(node.id, obj.__name__)
+            elif isinstance(obj, type):
+                self.use_class(obj)
+            elif getattr(obj, "__module__", None) in ("typing", "collections.abc"):
+                self.need(obj.__module__, node.id)
+            else:
+                raise StubError(f"{where}: {node.id!r} in {text!r} is not a class, module or typing name of {owner}")
         return text
+
+    def need_module(self, alias, module):
+        self.module_imports[alias] = module
 
     def use_class(self, cls):
         if cls.__module__ == "builtins":
@@ -129,7 +139,7 @@ class ModuleStub:
         if cls.__module__ == self.name:
             return cls.__qualname__
         if (cls.__module__, cls.__qualname__) not in self.reexports:
-            self.need(cls.__module__, cls.__qualname__)
+            self.need(public_home(cls), cls.__qualname__)
         return cls.__qualname__
 
     def default_text(self, value, where):
@@ -141,30 +151,37 @@ class ModuleStub:
 
     # -- pieces -----------------------------------------------------------------------------
 
-    def signature(self, func, where):
+    def signature(self, func, where, method=False):
         sig = inspect.signature(func)
         key = f"{func.__module__}.{func.__qualname__}"
         params = []
-        for p in sig.parameters.values():
-            if p.kind is not p.POSITIONAL_OR_KEYWORD:
-                raise StubError(f"{where}: parameter kind {p.kind} of {p.name!r}")
+        kinds = [p.kind for p in sig.parameters.values()]
+        for i, p in enumerate(sig.parameters.values()):
+            if p.kind is p.KEYWORD_ONLY and (i == 0 or kinds[i - 1] not in (p.KEYWORD_ONLY, p.VAR_POSITIONAL)):
+                params.append("*")
+            if method and i == 0:  # self or cls
+                params.append(p.name)
+                continue
             text = REFINEMENTS.get((key, p.name))
             if text is None:
                 text = self.type_text(p.annotation, func.__module__, f"{where}({p.name})")
                 if text == "bytes":
                     text = BYTES_ARGUMENT
             self.type_text(text, func.__module__, where)
-            item = f"{p.name}: {text}"
+            star = {p.VAR_POSITIONAL: "*", p.VAR_KEYWORD: "**"}.get(p.kind, "")
+            item = f"{star}{p.name}: {text}"
             if p.default is not p.empty:
                 item += f" = {self.default_text(p.default, where)}"
             params.append(item)
+            if p.kind is p.POSITIONAL_ONLY and (i + 1 == len(kinds) or kinds[i + 1] is not p.POSITIONAL_ONLY):
+                params.append("/")
         returns = self.type_text(sig.return_annotation, func.__module__, f"{where} result")
         return f"({', '.join(params)}) -> {returns}"
 
-    def function(self, name, func, indent=""):
+    def function(self, name, func, indent="", method=False):
         where = f"{self.name}.{name}"
         keyword = "async def" if inspect.iscoroutinefunction(func) else "def"
-        out = [f"{indent}{keyword} {name}{self.signature(func, where)}:"]
+        out = [f"{indent}{keyword} {name}{self.signature(func, where, method)}:"]
         out.append(f'{indent}    """{escape(first_line(func.__doc__))}"""' if func.__doc__ else f"{indent}    ...")
         return out
 
@@ -180,12 +197,20 @@ class ModuleStub:
                 body.append(f"    {member.name} = {member.value!r}")
         else:
             for attr, value in vars(cls).items():
-                if attr.startswith("__") and attr.endswith("__"):
-                    continue
+                if attr.startswith("__") and attr.endswith("__") and not inspect.isfunction(value):
+                    continue  # __doc__, __module__, __dict__ and the like; special methods stay
+                body.append("")
                 if isinstance(value, staticmethod):
-                    body.append("")
                     body.append("    @staticmethod")
                     body.extend(self.function(attr, value.__func__, indent="    "))
+                elif isinstance(value, classmethod):
+                    body.append("    @classmethod")
+                    body.extend(self.function(attr, value.__func__, indent="    ", method=True))
+                elif isinstance(value, property) and value.fset is None:
+                    body.append("    @property")
+                    body.extend(self.function(attr, value.fget, indent="    ", method=True))
+                elif inspect.isfunction(value):
+                    body.extend(self.function(attr, value, indent="    ", method=True))
                 else:
                     raise StubError(f"{where}.{attr}: class attribute of kind {type(value).__name__}")
         if issubclass(cls, BaseException) and any(not a.startswith("__") for a in vars(cls)):
@@ -221,10 +246,14 @@ class ModuleStub:
                 continue
             if isinstance(value, types.ModuleType):
                 continue  # children are added below; other modules are only used, not exported
-            if (inspect.isclass(value) or is_function(value)) and value.__module__ != self.name:
+            if self.foreign(value):
                 continue  # imported for use, not part of this module's surface
             names.append(name)
         return names
+
+    def foreign(self, value):
+        """Whether a callable comes from another module (the test stubtest makes too)."""
+        return callable(value) and isinstance(getattr(value, "__module__", None), str) and value.__module__ != self.name
 
     def build(self):
         ns = vars(self.module)
@@ -244,7 +273,7 @@ class ModuleStub:
                     parent, _, child = value.__name__.rpartition(".")
                     self.reexports.append((parent, child) if child == name else (value.__name__, None))
                 continue
-            if (inspect.isclass(value) or is_function(value)) and value.__module__ != self.name:
+            if self.foreign(value):
                 self.reexports.append((value.__module__, value.__qualname__))
                 continue
             if not (inspect.isclass(value) or is_function(value)):
@@ -280,6 +309,8 @@ class ModuleStub:
             names = sorted(self.imports[module] - {n for m, n in self.reexports if m == module})
             if names:
                 lines.append(f"from {module} import {', '.join(names)}")
+        for alias, module in sorted(self.module_imports.items()):
+            lines.append(f"import {module}" if alias == module else f"import {module} as {alias}")
         for module, name in self.reexports:
             lines.append(f"import {module} as {module.rpartition('.')[2]}" if name is None
                          else f"from {module} import {name} as {name}")
@@ -306,6 +337,18 @@ class ModuleStub:
             if vars(module).get(name) is value and "__all__" not in vars(module):
                 return module_name
         return None
+
+
+def public_home(cls):
+    """The module to import a class from: its own, less private trailing parts that re-export it
+    (pathlib, not pathlib._local)."""
+    home = cls.__module__
+    while "." in home and home.rpartition(".")[2].startswith("_"):
+        parent = home.rpartition(".")[0]
+        if getattr(sys.modules.get(parent), cls.__qualname__, None) is not cls:
+            break
+        home = parent
+    return home
 
 
 def escape(text):
