@@ -93,15 +93,12 @@ def test_loader_refuses_unknown_names():
         tesmar.aes.__spec__.loader.get_source("tesmar.nothing")
 
 
-@pytest.mark.parametrize(
-    "obj", [tesmar.aes.encrypt, tesmar.quantum.generate_keypair, tesmar.errors.DecryptionError, tesmar.sync._RSA]
-)
-def test_getsource_of_glue_objects(obj):
-    source = inspect.getsource(obj)
-    module_source = tesmar.aes.__spec__.loader.get_source(obj.__module__)
-    assert source in module_source
-    first = source.lstrip().splitlines()[0]
-    assert first.startswith(("async def", "class")) and obj.__name__ in first
+@pytest.mark.parametrize("func", [tesmar.aes.encrypt, tesmar.quantum.generate_keypair, tesmar.password.needs_rehash])
+def test_getsource_of_glue_functions(func):
+    source = inspect.getsource(func)
+    assert source in tesmar.aes.__spec__.loader.get_source(func.__module__)
+    assert source.startswith(f"async def {func.__name__}(") and source.rstrip().endswith(")")
+    assert inspect.getsourcelines(func)[1] == func.__code__.co_firstlineno
 
 
 def test_traceback_shows_glue_lines():
@@ -110,4 +107,5 @@ def test_traceback_shows_glue_lines():
     text = "".join(traceback.format_exception(info.value))
     assert "return await asyncio.to_thread(core.decrypt_str, ciphertext_b64, key)" in text
     frame = next(f for f in traceback.extract_tb(info.value.__traceback__) if f.name == "decrypt")
-    assert frame.filename == tesmar.aes.__file__ and frame.filename.endswith("/tesmar/aes/__init__.py")
+    assert frame.filename == tesmar.__file__ + "/tesmar/aes/__init__.py"
+    assert not hasattr(tesmar.aes, "__file__")

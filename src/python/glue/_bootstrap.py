@@ -7,9 +7,11 @@
 # Tools find the modules as they would on disk: each package's __path__ holds one entry that names
 # the package inside the extension file (like a directory inside a zip archive), a path hook turns
 # that entry into a finder that pkgutil can list, and code objects carry file names under the same
-# entry so that linecache asks the loader's get_source for glue lines (inspect.getsource,
-# tracebacks). Such a name can never be a file on disk, since the extension is a file, not a
-# directory; nothing is read from it.
+# entry so that linecache asks the loader's get_source for glue lines (inspect.getsource of
+# functions, tracebacks). Such a name can never be a file on disk, since the extension is a file,
+# not a directory; nothing is read from it. The modules get no __file__: tools that find one
+# ending in .py go looking for that file (stubgen stops with an error), and without it they
+# inspect the live module instead.
 import sys
 from importlib.machinery import ModuleSpec
 
@@ -40,10 +42,7 @@ class _FrozenLoader:
 
     def exec_module(self, module):
         name = module.__name__
-        filename = self.filename(name)
-        if name != "tesmar":  # the package's own __file__ is the extension
-            module.__file__ = filename
-        code = compile(self._sources[name], filename, "exec")
+        code = compile(self._sources[name], self.filename(name), "exec")
         exec(code, module.__dict__)
         self._install(module)
 
@@ -71,7 +70,7 @@ class _FrozenFinder:
         if fullname not in self._names:
             return None
         is_package = fullname in _PACKAGES
-        spec = ModuleSpec(fullname, self._loader, origin=self._loader.filename(fullname), is_package=is_package)
+        spec = ModuleSpec(fullname, self._loader, is_package=is_package)
         if is_package:
             spec.submodule_search_locations.append(self._loader.search_entry(fullname))
         return spec
