@@ -3,6 +3,7 @@ import asyncio
 import importlib
 import inspect
 import pkgutil
+import subprocess
 import sys
 import traceback
 
@@ -109,3 +110,13 @@ def test_traceback_shows_glue_lines():
     frame = next(f for f in traceback.extract_tb(info.value.__traceback__) if f.name == "decrypt")
     assert frame.filename == tesmar.__file__ + "/tesmar/aes/__init__.py"
     assert not hasattr(tesmar.aes, "__file__")
+
+
+def test_frozen_modules_run_as_scripts():
+    # runpy takes the code from the loader; the package has already imported the module by then
+    out = subprocess.run(
+        [sys.executable, "-W", "ignore::RuntimeWarning", "-c",
+         "import runpy; print(runpy.run_module('tesmar.version')['__version__'])"],
+        capture_output=True, text=True, timeout=120,
+    )
+    assert out.returncode == 0 and out.stdout.strip() == tesmar.__version__, out.stderr

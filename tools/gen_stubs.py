@@ -63,7 +63,9 @@ def frozen_modules():
     """Every module of the package, parents before children."""
     import tesmar
 
-    names = ["tesmar"] + sorted(m.name for m in pkgutil.walk_packages(tesmar.__path__, "tesmar."))
+    found = pkgutil.walk_packages(tesmar.__path__, "tesmar.")
+    # A __main__ module runs a program when imported; it has no surface to describe.
+    names = ["tesmar"] + sorted(m.name for m in found if m.name.rpartition(".")[2] != "__main__")
     return [importlib.import_module(n) for n in names]
 
 
