@@ -117,11 +117,14 @@ def _path_hook(finder, entries):
 
 
 def boot(package):
-    loader = _FrozenLoader(_SOURCES, _install_natives, package.__file__)  # noqa: F821
+    # The extension's own path (set by the import system before this runs; a stand-in name
+    # should the module ever be created without one).
+    root = getattr(package, "__file__", None) or "<tesmar>"
+    loader = _FrozenLoader(_SOURCES, _install_natives, root)  # noqa: F821
     if not any(isinstance(f, _FrozenFinder) for f in sys.meta_path):
         finder = _FrozenFinder(loader, _SOURCES)  # noqa: F821
         sys.meta_path.append(finder)
-        entries = {loader.search_entry(p): p for p in _PACKAGES | {"tesmar"}}
+        entries = {loader.search_entry(p): p for p in _PACKAGES}
         # First, so that these entries never reach the file-system hooks.
         sys.path_hooks.insert(0, _path_hook(finder, entries))
     package.__package__ = "tesmar"
