@@ -128,9 +128,25 @@ def fake_module():
     del sys.modules["tesmar.fake"]
 
 
-def test_generator_describes_classes_methods_and_every_parameter_kind(fake_module):
-    exec(compile(FAKE_SOURCE, "<fake>", "exec"), vars(fake_module))
-    assert gen_stubs.ModuleStub(fake_module).build() == FAKE_STUB
+FAKE_EXPORTS = '''"""Exports under other names."""
+from tesmar.aes import core as aes_core
+from tesmar.aes.core import encrypt_str as seal
+
+__all__ = ["aes_core", "seal"]
+'''
+
+
+@pytest.mark.parametrize(
+    "source, stub",
+    [
+        (FAKE_SOURCE, FAKE_STUB),
+        (FAKE_EXPORTS, gen_stubs.HEADER + FAKE_EXPORTS.replace('"""\n', '"""\n\n', 1)),
+    ],
+    ids=["definitions", "exports"],
+)
+def test_generator_describes_classes_methods_parameters_and_exports(fake_module, source, stub):
+    exec(compile(source, "<fake>", "exec"), vars(fake_module))
+    assert gen_stubs.ModuleStub(fake_module).build() == stub
 
 
 @pytest.mark.parametrize(

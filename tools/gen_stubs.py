@@ -92,10 +92,9 @@ class ModuleStub:
         self.module = module
         self.name = module.__name__
         self.imports = {}  # module name -> set of names imported for use (not re-exported)
-        self.reexports = []  # (module name, name) pairs exported under the same name
+        self.reexports = []  # (module name, name, exported name): "from module import name as exported"
         self.module_imports = {}  # alias -> module name, for dotted annotations
         self.local = set()
-        self.lines = []
 
     # -- names ------------------------------------------------------------------------------
 
@@ -140,7 +139,7 @@ class ModuleStub:
             return cls.__qualname__
         if cls.__module__ == self.name:
             return cls.__qualname__
-        if (cls.__module__, cls.__qualname__) not in self.reexports:
+        if not any(m == cls.__module__ and n == cls.__qualname__ for m, n, _ in self.reexports):
             self.need(public_home(cls), cls.__qualname__)
         return cls.__qualname__
 
@@ -266,22 +265,22 @@ class ModuleStub:
         children = [n for _, n, _ in pkgutil.iter_modules(getattr(self.module, "__path__", []))]
         for child in children:
             if not is_private(child) or child in exported:
-                self.reexports.append((self.name, child))
+                self.reexports.append((self.name, child, child))
         definitions = []
         for name in exported:
             value = ns[name]
             if isinstance(value, types.ModuleType):
-                if (self.name, name) not in self.reexports:
-                    parent, _, child = value.__name__.rpartition(".")
-                    self.reexports.append((parent, child) if child == name else (value.__name__, None))
+                parent, _, child = value.__name__.rpartition(".")
+                if (parent, child, name) not in self.reexports:
+                    self.reexports.append((parent, child, name))
                 continue
             if self.foreign(value):
-                self.reexports.append((value.__module__, value.__qualname__))
+                self.reexports.append((value.__module__, value.__qualname__, name))
                 continue
             if not (inspect.isclass(value) or is_function(value)):
                 origin = self.origin_of(name, value)
                 if origin:
-                    self.reexports.append((origin, name))
+                    self.reexports.append((origin, name, name))
                     continue
             definitions.append(name)
         # Classes defined here that exported objects are instances of (the facade's classes).
@@ -308,14 +307,13 @@ class ModuleStub:
             lines.append(f'"""{escape(first_line(self.module.__doc__))}"""')
         lines.append("")
         for module in sorted(self.imports):
-            names = sorted(self.imports[module] - {n for m, n in self.reexports if m == module})
+            names = sorted(self.imports[module] - {n for m, n, _ in self.reexports if m == module})
             if names:
                 lines.append(f"from {module} import {', '.join(names)}")
         for alias, module in sorted(self.module_imports.items()):
             lines.append(f"import {module}" if alias == module else f"import {module} as {alias}")
-        for module, name in self.reexports:
-            lines.append(f"import {module} as {module.rpartition('.')[2]}" if name is None
-                         else f"from {module} import {name} as {name}")
+        for module, name, exported in self.reexports:
+            lines.append(f"from {module} import {name} as {exported}" if module else f"import {name} as {exported}")
         if "__all__" in ns:
             if len(lines) > 2 and lines[-1] != "":
                 lines.append("")
