@@ -18,7 +18,7 @@ import tesmar
 
 ROOT = Path(__file__).resolve().parent.parent
 STUBS = ROOT / "stubs" / "tesmar-stubs"
-TYPING_FILE = ROOT / "tests" / "typing" / "check_tesmar.py"
+TYPING_FILE = ROOT / "tests" / "typecheck" / "check_tesmar.py"
 
 
 def load_generator():
@@ -204,8 +204,9 @@ def test_the_installed_distribution_carries_the_stubs():
         pytest.skip("tesmar is not installed as a distribution here")
     installed = {str(f).removeprefix("tesmar-stubs/"): f for f in files if str(f).startswith("tesmar-stubs/")}
     committed = {str(p.relative_to(STUBS)): p for p in STUBS.rglob("*.pyi")}
-    assert sorted(installed) == sorted(committed)
-    assert all(installed[k].read_text() == committed[k].read_text() for k in committed)
+    stale = "the installed stubs differ from stubs/ (make build installs them)"
+    assert sorted(installed) == sorted(committed), stale
+    assert all(installed[k].read_text() == committed[k].read_text() for k in committed), stale
 
 
 # ---- the checkers, run as a user would ----------------------------------------------------------
