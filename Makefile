@@ -28,6 +28,7 @@ $(VENV)/.ready: pyproject.toml
 	$(PYTHON313) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q "scikit-build-core>=0.10" cmake ninja "pytest>=8" "hypothesis>=6" "cryptography>=42"
+	$(PY) -m pip install -q "mypy>=1.13" "pyright>=1.1.414"  # type checks of the stubs (pyright runs on node)
 	touch $@
 
 setup: $(VENV)/.ready

@@ -20,7 +20,7 @@ except tesmar.DecryptionError as e:
     print("wrong key:       ", e)
 
 
-async def concurrently():
+async def concurrently() -> list[str]:
     tokens = await asyncio.gather(*(tesmar.aes.encrypt(f"message {i}", "k") for i in range(3)))
     return await asyncio.gather(*(tesmar.aes.decrypt(t, "k") for t in tokens))
 

@@ -9,8 +9,9 @@ except tesmar.QuantumOperationError as e:
     print("  cause:", e.__cause__)
 else:
     # `make demo` puts the test stand-in (insecure, for exercising tesmar only) on the loader path
-    # when no real liboqs is installed; this line says which library answered.
-    backend = tesmar.quantum._oqs._oqs()
+    # when no real liboqs is installed; this line says which library answered (through the
+    # adapter's private probe, which the type stubs leave out).
+    backend = tesmar.quantum._oqs._oqs()  # type: ignore[attr-defined]
     print(f"backend: liboqs {backend.version} ({backend.path})")
     print(f"key pair: public {len(public_key)} bytes, private {len(private_key)} bytes, "
           f"header {public_key[0]:02x} {public_key[1]:02x} (scheme 8, strength 2)")
