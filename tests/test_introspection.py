@@ -12,6 +12,7 @@ import pytest
 import tesmar
 from test_package import run_fresh
 
+# What `import tesmar` loads, besides the extension itself.
 FROZEN = [
     "tesmar._internal",
     "tesmar._internal.keys",
@@ -31,6 +32,9 @@ FROZEN = [
     "tesmar.sync",
     "tesmar.version",
 ]
+# Loaded only when imported: the command line and the file functions.
+ON_REQUEST = ["tesmar.__main__", "tesmar.cli", "tesmar.files", "tesmar.files.core"]
+EVERY = sorted(FROZEN + ON_REQUEST)
 
 
 def test_import_loads_the_same_modules_as_before():
@@ -50,7 +54,7 @@ def test_import_loads_the_same_modules_as_before():
 
 def test_walk_packages_lists_every_frozen_module():
     names = [(m.name, m.ispkg) for m in pkgutil.walk_packages(tesmar.__path__, "tesmar.")]
-    assert [n for n, _ in names] == FROZEN
+    assert [n for n, _ in names] == EVERY
     assert all(ispkg == hasattr(importlib.import_module(n), "__path__") for n, ispkg in names)
 
 
@@ -58,7 +62,7 @@ def test_walk_packages_lists_every_frozen_module():
 def test_iter_modules_lists_direct_children(package):
     module = importlib.import_module(package)
     listed = sorted(m.name for m in pkgutil.iter_modules(module.__path__, package + "."))
-    assert listed == [n for n in FROZEN if n.rpartition(".")[0] == package]
+    assert listed == [n for n in EVERY if n.rpartition(".")[0] == package]
 
 
 def test_find_spec_through_the_path_entry():

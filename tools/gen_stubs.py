@@ -45,9 +45,17 @@ REFINEMENTS = {
     ("tesmar.hybrid.core.decrypt_str", "ciphertext_b64"): "str | Buffer",
     ("tesmar.hybrid.decrypt", "ciphertext_b64"): "str | Buffer",
 }
+# The file functions take a path or a binary file object for each end, and an optional progress
+# callback; the glue leaves these unannotated so that loading it imports nothing for typing.
+for _module in ("tesmar.files.core", "tesmar.files"):
+    for _name in ("aes_encrypt_file", "aes_decrypt_file", "hybrid_encrypt_file", "hybrid_decrypt_file"):
+        REFINEMENTS[f"{_module}.{_name}", "source"] = "str | PathLike[str] | BinaryIO"
+        REFINEMENTS[f"{_module}.{_name}", "target"] = "str | PathLike[str] | BinaryIO"
+        REFINEMENTS[f"{_module}.{_name}", "progress"] = "Callable[[int], object] | None"
 
 # Where the names that stubs may use without a runtime counterpart come from.
-TYPING_NAMES = {"Buffer": "collections.abc", "Final": "typing"}
+TYPING_NAMES = {"Buffer": "collections.abc", "Callable": "collections.abc", "Final": "typing",
+                "BinaryIO": "typing", "PathLike": "os"}
 LITERAL_TYPES = (bool, int, float, str, bytes, type(None))
 # What the import system and the interpreter put in every module.
 MODULE_ATTRIBUTES = frozenset(vars(types.ModuleType("m")).keys()) | {
@@ -64,8 +72,7 @@ def frozen_modules():
     import tesmar
 
     found = pkgutil.walk_packages(tesmar.__path__, "tesmar.")
-    # A __main__ module runs a program when imported; it has no surface to describe.
-    names = ["tesmar"] + sorted(m.name for m in found if m.name.rpartition(".")[2] != "__main__")
+    names = ["tesmar"] + sorted(m.name for m in found)
     return [importlib.import_module(n) for n in names]
 
 
@@ -264,6 +271,8 @@ class ModuleStub:
                 raise StubError(f"{self.name}.__all__ names {name!r}, which is missing")
         children = [n for _, n, _ in pkgutil.iter_modules(getattr(self.module, "__path__", []))]
         for child in children:
+            if child == "__main__":
+                continue  # what `python -m tesmar` runs, never an attribute
             if not is_private(child) or child in exported:
                 self.reexports.append((self.name, child, child))
         definitions = []

@@ -2,7 +2,9 @@
 """tesmar: ready-made cryptography with fixed, interoperable byte layouts."""
 
 from tesmar import aes as aes
+from tesmar import cli as cli
 from tesmar import errors as errors
+from tesmar import files as files
 from tesmar import hybrid as hybrid
 from tesmar import password as password
 from tesmar import quantum as quantum

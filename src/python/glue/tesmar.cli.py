@@ -18,11 +18,11 @@ from tesmar.errors import DecryptionError, InvalidInputError, TesmarError
 PROG = "tesmar"
 
 
-class UsageError(Exception):
+class _UsageError(Exception):
     """A mistake in how the command was called: exit status 2."""
 
 
-class CheckFailed(Exception):
+class _CheckFailed(Exception):
     """A check answered no (signature, password): exit status 1, no message unless asked."""
 
 
@@ -41,12 +41,12 @@ def _read_text(path, what):
     try:
         return data.decode("utf-8")
     except UnicodeDecodeError:
-        raise UsageError(f"{what} {path!r} is not UTF-8 text") from None
+        raise _UsageError(f"{what} {path!r} is not UTF-8 text") from None
 
 
 def _check_new(path, force):
     if path != "-" and os.path.lexists(path) and not force:
-        raise UsageError(f"{path!r} exists; use --force to overwrite it")
+        raise _UsageError(f"{path!r} exists; use --force to overwrite it")
 
 
 def _write_atomic(path, data, mode=0o600):
@@ -71,7 +71,7 @@ def _write_atomic(path, data, mode=0o600):
 
 def _binary_stdout():
     if sys.stdout.isatty():
-        raise UsageError("refusing to write binary data to a terminal; use -o FILE")
+        raise _UsageError("refusing to write binary data to a terminal; use -o FILE")
     return sys.stdout.buffer
 
 
@@ -92,11 +92,11 @@ def _tty_prompt(prompt, confirm):
     try:
         fd = os.open("/dev/tty", os.O_RDWR | os.O_NOCTTY)
     except OSError:
-        raise UsageError("no terminal to prompt on; use --key-file or --key-env") from None
+        raise _UsageError("no terminal to prompt on; use --key-file or --key-env") from None
     os.close(fd)
     first = getpass.getpass(prompt)
     if confirm and getpass.getpass("Again: ") != first:
-        raise UsageError("the two entries differ")
+        raise _UsageError("the two entries differ")
     return first
 
 
@@ -113,12 +113,12 @@ def _secret_text(args, confirm, what="Key text"):
         text = _from_file(args.key_file)
     elif getattr(args, "key_env", None) is not None:
         if args.key_env not in os.environ:
-            raise UsageError(f"environment variable {args.key_env} is not set")
+            raise _UsageError(f"environment variable {args.key_env} is not set")
         text = os.environ[args.key_env]
     else:
         text = _tty_prompt(f"{what}: ", confirm)
     if not text:
-        raise UsageError(f"{what.lower()} is empty")
+        raise _UsageError(f"{what.lower()} is empty")
     return text
 
 
@@ -182,10 +182,10 @@ def _enum_value(enum, text, what):
         if name in enum.__members__:
             return enum[name]
     choices = ", ".join(m.name.lower().replace("_", "-") for m in enum)
-    raise UsageError(f"unknown {what} {text!r} (one of {choices}, or its number)")
+    raise _UsageError(f"unknown {what} {text!r} (one of {choices}, or its number)")
 
 
-def cmd_keygen(args):
+def _cmd_keygen(args):
     public = args.public or args.private + ".pub"
     for path in (args.private, public):
         _check_new(path, args.force)
@@ -245,7 +245,7 @@ def _quantum_call(args, encrypt):
     from tesmar.quantum import core as q
 
     if args.secret is None:
-        raise UsageError("--quantum-key needs --secret FILE (the encapsulated secret)")
+        raise _UsageError("--quantum-key needs --secret FILE (the encapsulated secret)")
     key = _read_bytes(args.quantum_key)
     if encrypt:
         for path in (args.output, args.secret):
@@ -265,17 +265,17 @@ def _check_modes(args, encrypt):
                               args.public_key if encrypt else args.private_key),
                              ("--quantum-key", args.quantum_key)) if v is not None]
     if len(chosen) > 1:
-        raise UsageError(f"choose one of {', '.join(chosen)}")
+        raise _UsageError(f"choose one of {', '.join(chosen)}")
 
 
-def cmd_encrypt(args):
+def _cmd_encrypt(args):
     _check_modes(args, True)
     if args.quantum_key is not None:
         return _quantum_call(args, True)
     return _file_call(args, True)
 
 
-def cmd_decrypt(args):
+def _cmd_decrypt(args):
     _check_modes(args, False)
     if args.quantum_key is not None:
         return _quantum_call(args, False)
@@ -286,7 +286,7 @@ def _is_pem(data):
     return data.lstrip().startswith(b"-----BEGIN")
 
 
-def cmd_sign(args):
+def _cmd_sign(args):
     key = _read_bytes(args.key)
     data = _read_bytes(args.file)
     output = args.output or ("-" if args.file == "-" else args.file + ".sig")
@@ -300,7 +300,7 @@ def cmd_sign(args):
     _write_output(output, signature, args.force)
 
 
-def cmd_verify(args):
+def _cmd_verify(args):
     key = _read_bytes(args.key)
     data = _read_bytes(args.file)
     signature = _read_bytes(args.signature)
@@ -313,14 +313,14 @@ def cmd_verify(args):
     if args.verbose:
         print("valid" if valid else "not valid", file=sys.stderr)
     if not valid:
-        raise CheckFailed()
+        raise _CheckFailed()
 
 
 def _record(path):
     return _read_text(path, "record").strip()
 
 
-def cmd_password(args):
+def _cmd_password(args):
     from tesmar.password import core as pw
 
     if args.action == "hash":
@@ -337,7 +337,7 @@ def cmd_password(args):
         verdict = {"verify": ("matches", "does not match"), "needs-rehash": ("needs a rehash", "is current")}
         print(verdict[args.action][0 if ok else 1], file=sys.stderr)
     if not ok:
-        raise CheckFailed()
+        raise _CheckFailed()
 
 
 def _password(args, confirm):
@@ -346,7 +346,7 @@ def _password(args, confirm):
     else:
         text = _tty_prompt("Password: ", confirm)
     if not text:
-        raise UsageError("the password is empty")
+        raise _UsageError("the password is empty")
     return text
 
 
@@ -373,7 +373,7 @@ def _describe_blob(data, size):
     return info
 
 
-def cmd_inspect(args):
+def _cmd_inspect(args):
     if args.file == "-":
         data = sys.stdin.buffer.read()
         size = len(data)
@@ -392,10 +392,10 @@ def cmd_inspect(args):
                 value = ", ".join(f"{k}={v}" for k, v in value.items())
             print(f"{key}: {value}")
     if info["kind"] is None:
-        raise CheckFailed()
+        raise _CheckFailed()
 
 
-def cmd_info(args):
+def _cmd_info(args):
     from tesmar.errors import QuantumOperationError
     from tesmar.quantum import _oqs
 
@@ -423,7 +423,7 @@ def cmd_info(args):
 class _Parser(argparse.ArgumentParser):
     def error(self, message):
         self.print_usage(sys.stderr)
-        raise UsageError(message)
+        raise _UsageError(message)
 
 
 def _sub(subs, name, help, example, **kw):
@@ -453,7 +453,7 @@ def _io_options(p):
     p.add_argument("--secret", metavar="FILE", help="with --quantum-key: the encapsulated secret's file")
 
 
-def build_parser():
+def _build_parser():
     parser = _Parser(
         prog=PROG,
         description="tesmar: AES-GCM, RSA, hybrid envelopes, password records and post-quantum "
@@ -476,7 +476,7 @@ def build_parser():
     p.add_argument("--algorithm", default="ml-dsa", help="signature: ml-dsa (default) or slh-dsa")
     p.add_argument("--force", action="store_true", help="overwrite existing key files")
     p.add_argument("--quiet", action="store_true", help="do not say where the keys went")
-    p.set_defaults(run=cmd_keygen)
+    p.set_defaults(run=_cmd_keygen)
 
     for name, encrypt in (("encrypt", True), ("decrypt", False)):
         example = ("tesmar encrypt backup.tar -o backup.tar.enc --key-file key.txt\n"
@@ -495,7 +495,7 @@ def build_parser():
         else:
             p.add_argument("--private-key", metavar="PEM", help="open with this RSA private key (hybrid envelope)")
             p.set_defaults(public_key=None)
-        p.set_defaults(run=cmd_encrypt if encrypt else cmd_decrypt)
+        p.set_defaults(run=_cmd_encrypt if encrypt else _cmd_decrypt)
 
     p = _sub(subs, "sign", "sign a file with RSA-PSS (PEM key) or a post-quantum signature key",
              "tesmar sign release.tar.gz --key alice.pem      # writes release.tar.gz.sig")
@@ -503,7 +503,7 @@ def build_parser():
     p.add_argument("--key", required=True, help="private key file")
     p.add_argument("-o", "--output", help="signature file (default FILE.sig; standard output for -)")
     p.add_argument("--force", action="store_true", help="overwrite an existing signature file")
-    p.set_defaults(run=cmd_sign)
+    p.set_defaults(run=_cmd_sign)
 
     p = _sub(subs, "verify", "check a signature: exit status 0 when valid, 1 when not",
              "tesmar verify release.tar.gz release.tar.gz.sig --key alice.pem.pub && echo good")
@@ -511,7 +511,7 @@ def build_parser():
     p.add_argument("signature", help="signature file")
     p.add_argument("--key", required=True, help="public key file")
     p.add_argument("-v", "--verbose", action="store_true", help="say the verdict on standard error")
-    p.set_defaults(run=cmd_verify)
+    p.set_defaults(run=_cmd_verify)
 
     p = _sub(subs, "password", "password records (PBKDF2-SHA-512): hash, verify, needs-rehash",
              "tesmar password hash > record.json && tesmar password verify record.json")
@@ -524,17 +524,17 @@ def build_parser():
     p.add_argument("-o", "--output", default="-", help="hash: record file (default standard output)")
     p.add_argument("--force", action="store_true", help="hash: overwrite an existing record file")
     p.add_argument("-v", "--verbose", action="store_true", help="say the verdict on standard error")
-    p.set_defaults(run=cmd_password)
+    p.set_defaults(run=_cmd_password)
 
     p = _sub(subs, "inspect", "tell what a blob is: hybrid layout, post-quantum key, password record",
              "tesmar inspect --json report.pdf.enc")
     p.add_argument("file", help="file, or -")
     p.add_argument("--json", action="store_true", help="one line of JSON")
-    p.set_defaults(run=cmd_inspect)
+    p.set_defaults(run=_cmd_inspect)
 
     p = _sub(subs, "info", "versions of tesmar, OpenSSL and the liboqs loaded (or why none was)", "tesmar info")
     p.add_argument("--json", action="store_true", help="one line of JSON")
-    p.set_defaults(run=cmd_info)
+    p.set_defaults(run=_cmd_info)
     return parser
 
 
@@ -547,16 +547,16 @@ def _os_message(e):
     return f"{where}{e.strerror or e}"
 
 
-def main(argv=None) -> "int":
+def main(argv: "list[str] | None" = None) -> "int":
     """Runs the command line with argv (default sys.argv[1:]); returns the exit status."""
     try:
-        args = build_parser().parse_args(argv)
+        args = _build_parser().parse_args(argv)
         args.run(args)
         return 0
-    except UsageError as e:
+    except _UsageError as e:
         _say(str(e))
         return 2
-    except CheckFailed:
+    except _CheckFailed:
         return 1
     except InvalidInputError as e:
         _say(str(e))
@@ -587,4 +587,4 @@ def main(argv=None) -> "int":
         return 130
 
 
-__all__ = ["main", "build_parser"]
+__all__ = ["main"]
