@@ -23,7 +23,24 @@ def sig_names():
     reset()
 
 
+@pytest.fixture
+def liboqs_faults():
+    """(fail(function), empty_sizes()) switches of the liboqs stand-in, reset afterwards.
+
+    A real liboqs reports failure statuses and empty sizes only when broken, never on request, so
+    the tests that use this run only against the stand-in.
+    """
+    from quantum_keys import standin_faults
+
+    fail, empty, reset = standin_faults()
+    yield fail, empty
+    reset()
+
+
+STANDIN_FIXTURES = {"sig_names", "liboqs_faults"}
+
+
 def pytest_collection_modifyitems(items):
     for item in items:
-        if "sig_names" in getattr(item, "fixturenames", ()):
+        if STANDIN_FIXTURES & set(getattr(item, "fixturenames", ())):
             item.add_marker(pytest.mark.standin)

@@ -97,3 +97,20 @@ def standin_controls():
         assert setter(name.encode(), 1 if on else 0) == 0, name
 
     return enable, reset
+
+
+def standin_faults():
+    """The stand-in's switches for failure statuses and empty sizes; skips under a real liboqs."""
+    lib = ctypes.CDLL(_oqs._oqs().path)
+    try:
+        failing, empty, reset = lib.OQS_STANDIN_set_failing, lib.OQS_STANDIN_set_empty_sizes, lib.OQS_STANDIN_reset
+    except AttributeError:
+        pytest.skip("needs the liboqs test stand-in (failure statuses and empty sizes on demand)")
+    failing.argtypes = [ctypes.c_char_p, ctypes.c_int]
+    failing.restype = ctypes.c_int
+    empty.argtypes = [ctypes.c_int]
+
+    def fail(function, on=True):
+        assert failing(function.encode(), 1 if on else 0) == 0, function
+
+    return fail, lambda on=True: empty(1 if on else 0), reset

@@ -229,3 +229,54 @@ def test_concurrent_calls_share_nothing():
 
     with concurrent.futures.ThreadPoolExecutor(8) as pool:
         assert all(pool.map(work, range(64)))
+
+
+FAULT_CALLS = {
+    "OQS_KEM_keypair": (lambda kem, sig: _oqs.generate_keypair("ML-KEM-768"), "KEM key generation failed (ML-KEM-768): "),
+    "OQS_KEM_encaps": (lambda kem, sig: _oqs.encapsulate("ML-KEM-512", kem[0]), "KEM encapsulation failed (ML-KEM-512): "),
+    "OQS_KEM_decaps": (lambda kem, sig: _oqs.decapsulate("ML-KEM-512", kem[1], bytes(768)),
+                       "KEM decapsulation failed (ML-KEM-512): "),
+    "OQS_SIG_keypair": (lambda kem, sig: _oqs.sig_generate_keypair("ML-DSA-44"), "Signature key generation failed (ML-DSA-44): "),
+    "OQS_SIG_sign": (lambda kem, sig: _oqs.sig_sign("ML-DSA-44", sig[1], b"m"), "Signing failed (ML-DSA-44): "),
+}
+
+
+@pytest.mark.parametrize("function", sorted(FAULT_CALLS))
+def test_failure_status_is_wrapped_with_prefix_and_function(liboqs_faults, mldsa44, function):
+    fail, _ = liboqs_faults
+    kem = kem_pair("ML-KEM-512")
+    call, prefix = FAULT_CALLS[function]
+    fail(function)
+    with pytest.raises(QuantumOperationError) as info:
+        call(kem, mldsa44)
+    assert str(info.value) == prefix + f"liboqs reported an error from {function}"
+    assert isinstance(info.value.__cause__, ValueError)
+    fail(function, False)
+    call(kem, mldsa44)  # and works again
+
+
+def test_failure_status_of_verification_is_false(liboqs_faults, mldsa44):
+    fail, _ = liboqs_faults
+    public, secret, _ = mldsa44
+    signature = _oqs.sig_sign("ML-DSA-44", secret, b"m")
+    fail("OQS_SIG_verify")
+    assert _oqs.sig_verify("ML-DSA-44", public, b"m", signature) is False
+    fail("OQS_SIG_verify", False)
+    assert _oqs.sig_verify("ML-DSA-44", public, b"m", signature) is True
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: _oqs.generate_keypair("ML-KEM-512"),
+         "KEM key generation failed (ML-KEM-512): liboqs reports an empty key, ciphertext or secret size"),
+        (lambda: _oqs.sig_generate_keypair("ML-DSA-44"),
+         "Signature key generation failed (ML-DSA-44): liboqs reports an empty key or signature size"),
+    ],
+)
+def test_empty_sizes_are_refused_before_any_call(liboqs_faults, call, message):
+    _, empty = liboqs_faults
+    empty()
+    with pytest.raises(QuantumOperationError) as info:
+        call()
+    assert str(info.value) == message

@@ -19,7 +19,9 @@
  *
  * OQS_STANDIN_set_sig_enabled lets a test choose which signature names are enabled (as different
  * liboqs builds do); OQS_STANDIN_reset restores the defaults: ML-DSA and the SLH_DSA_PURE_* names
- * enabled, the "SLH-DSA-SHA2-*f" spelling known but disabled.
+ * enabled, the "SLH-DSA-SHA2-*f" spelling known but disabled. OQS_STANDIN_set_failing makes an
+ * operation report OQS_ERROR and OQS_STANDIN_set_empty_sizes makes new objects report empty sizes:
+ * what a real liboqs cannot be made to do on demand.
  */
 #include <stdatomic.h>
 #include <stdbool.h>
@@ -215,6 +217,20 @@ EXPORT void OQS_init(void) {}
 
 EXPORT void OQS_destroy(void) {}
 
+/* What a test asked to go wrong (see the controls at the end): functions that report OQS_ERROR, and
+ * objects that report empty sizes, as a broken or mismatched liboqs build might. */
+static const char *const FAILABLE[] = {"OQS_KEM_keypair", "OQS_KEM_encaps", "OQS_KEM_decaps",
+                                       "OQS_SIG_keypair", "OQS_SIG_sign", "OQS_SIG_verify"};
+#define N_FAILABLE (sizeof FAILABLE / sizeof FAILABLE[0])
+static atomic_int failing[N_FAILABLE];
+static atomic_int empty_sizes;
+
+static bool fails(const char *function) {
+    for (size_t i = 0; i < N_FAILABLE; i++)
+        if (strcmp(function, FAILABLE[i]) == 0) return atomic_load(&failing[i]) != 0;
+    return false;
+}
+
 /* ---- KEM ------------------------------------------------------------------------------------ */
 
 static const kem_info *kem_of(const OQS_KEM *kem) {
@@ -237,6 +253,7 @@ EXPORT OQS_KEM *OQS_KEM_new(const char *method_name) {
         k->length_secret_key = KEMS[i].sk;
         k->length_ciphertext = KEMS[i].ct;
         k->length_shared_secret = KEMS[i].ss;
+        if (atomic_load(&empty_sizes)) k->length_ciphertext = 0;
         k->length_keypair_seed = 64;
         k->length_encaps_seed = 32;
         return k;
@@ -247,6 +264,7 @@ EXPORT OQS_KEM *OQS_KEM_new(const char *method_name) {
 EXPORT void OQS_KEM_free(OQS_KEM *kem) { free(kem); }
 
 EXPORT OQS_STATUS OQS_KEM_keypair(const OQS_KEM *kem, uint8_t *public_key, uint8_t *secret_key) {
+    if (fails("OQS_KEM_keypair")) return OQS_ERROR;
     const kem_info *k = kem_of(kem);
     if (!k || !public_key || !secret_key) return OQS_ERROR;
     if (!k->mlkem_k) {
@@ -276,6 +294,7 @@ static void kem_secret(const kem_info *k, const uint8_t pk_hash[32], const uint8
 
 EXPORT OQS_STATUS OQS_KEM_encaps(const OQS_KEM *kem, uint8_t *ciphertext, uint8_t *shared_secret,
                                  const uint8_t *public_key) {
+    if (fails("OQS_KEM_encaps")) return OQS_ERROR;
     const kem_info *k = kem_of(kem);
     if (!k || !ciphertext || !shared_secret || !public_key) return OQS_ERROR;
     if (k->mlkem_k && !mlkem_public_key_ok(k, public_key)) return OQS_ERROR;
@@ -289,6 +308,7 @@ EXPORT OQS_STATUS OQS_KEM_encaps(const OQS_KEM *kem, uint8_t *ciphertext, uint8_
 
 EXPORT OQS_STATUS OQS_KEM_decaps(const OQS_KEM *kem, uint8_t *shared_secret, const uint8_t *ciphertext,
                                  const uint8_t *secret_key) {
+    if (fails("OQS_KEM_decaps")) return OQS_ERROR;
     const kem_info *k = kem_of(kem);
     if (!k || !shared_secret || !ciphertext || !secret_key) return OQS_ERROR;
     if (k->mlkem_k) {
@@ -335,6 +355,7 @@ EXPORT OQS_SIG *OQS_SIG_new(const char *method_name) {
         s->length_public_key = SIGS[i].pk;
         s->length_secret_key = SIGS[i].sk;
         s->length_signature = SIGS[i].sig;
+        if (atomic_load(&empty_sizes)) s->length_signature = 0;
         return s;
     }
     return NULL;
@@ -343,6 +364,7 @@ EXPORT OQS_SIG *OQS_SIG_new(const char *method_name) {
 EXPORT void OQS_SIG_free(OQS_SIG *sig) { free(sig); }
 
 EXPORT OQS_STATUS OQS_SIG_keypair(const OQS_SIG *sig, uint8_t *public_key, uint8_t *secret_key) {
+    if (fails("OQS_SIG_keypair")) return OQS_ERROR;
     const sig_info *s = sig_of(sig);
     if (!s || !public_key || !secret_key) return OQS_ERROR;
     make_keypair(public_key, s->pk, secret_key, s->sk, "sig-public");
@@ -359,6 +381,7 @@ static void signature_for(const sig_info *s, const uint8_t pk_hash[32], const ui
 
 EXPORT OQS_STATUS OQS_SIG_sign(const OQS_SIG *sig, uint8_t *signature, size_t *signature_len, const uint8_t *message,
                                size_t message_len, const uint8_t *secret_key) {
+    if (fails("OQS_SIG_sign")) return OQS_ERROR;
     const sig_info *s = sig_of(sig);
     if (!s || !signature || !signature_len || !secret_key || (!message && message_len)) return OQS_ERROR;
     signature_for(s, secret_key, message ? message : (const uint8_t *)"", message_len, signature);
@@ -368,6 +391,7 @@ EXPORT OQS_STATUS OQS_SIG_sign(const OQS_SIG *sig, uint8_t *signature, size_t *s
 
 EXPORT OQS_STATUS OQS_SIG_verify(const OQS_SIG *sig, const uint8_t *message, size_t message_len,
                                  const uint8_t *signature, size_t signature_len, const uint8_t *public_key) {
+    if (fails("OQS_SIG_verify")) return OQS_ERROR;
     const sig_info *s = sig_of(sig);
     if (!s || !signature || !public_key || (!message && message_len)) return OQS_ERROR;
     /* liboqs 0.16's SLH-DSA verification reads the full signature size whatever length it is told;
@@ -398,5 +422,25 @@ EXPORT int OQS_STANDIN_set_sig_enabled(const char *method_name, int enabled) {
     return -1;
 }
 
-/* Restores the default set of enabled signature names. */
-EXPORT void OQS_STANDIN_reset(void) { reset_enabled(); }
+/* Makes one of the six operations report OQS_ERROR (or work again); returns 0, or -1 for a name
+ * that is not one of them. */
+EXPORT int OQS_STANDIN_set_failing(const char *function, int fail) {
+    for (size_t i = 0; i < N_FAILABLE; i++) {
+        if (function && strcmp(function, FAILABLE[i]) == 0) {
+            atomic_store(&failing[i], fail ? 1 : 0);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+/* Makes new KEM objects report an empty ciphertext size and new signature objects an empty
+ * signature size. */
+EXPORT void OQS_STANDIN_set_empty_sizes(int on) { atomic_store(&empty_sizes, on ? 1 : 0); }
+
+/* Restores the defaults: the default signature names enabled, nothing failing, real sizes. */
+EXPORT void OQS_STANDIN_reset(void) {
+    reset_enabled();
+    for (size_t i = 0; i < N_FAILABLE; i++) atomic_store(&failing[i], 0);
+    atomic_store(&empty_sizes, 0);
+}
