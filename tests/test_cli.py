@@ -206,7 +206,7 @@ def test_prompted_key_twice_and_mismatch(tmp_path):
 
 
 def test_no_terminal_means_no_prompt():
-    out = subprocess.run([sys.executable, "-m", "tesmar", "encrypt"], input=b"data", capture_output=True,
+    out = subprocess.run([*CLI, "encrypt"], input=b"data", capture_output=True,
                          timeout=60, start_new_session=True)
     assert out.returncode == 2 and b"no terminal" in out.stderr
 
