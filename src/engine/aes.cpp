@@ -2,7 +2,9 @@
 
 #include <climits>
 
+#include "engine/base64.hpp"
 #include "engine/errors.hpp"
+#include "engine/keys.hpp"
 #include "engine/openssl.hpp"
 
 namespace tesmar::aes {
@@ -83,6 +85,61 @@ bool envelope_open(ByteView key32, ByteView blob, MutableBytes out) {
     const ByteView ct = blob.subspan(GCM_NONCE_SIZE, blob.size() - ENVELOPE_OVERHEAD);
     const ByteView tag = blob.last(GCM_TAG_SIZE);
     return gcm_open(key32, nonce, ct, tag, out);
+}
+
+namespace {
+
+void seal_with(ByteView data, const TextArg& key_text, MutableBytes out) {
+    const SecureBytes key = keys::convert_key(key_text.get());
+    try {
+        envelope_seal(key, data, out);
+    } catch (const Error& e) {
+        // Only the cipher's failures are this operation's; the random source's pass as they are.
+        if (e.kind() == ErrorKind::OS) throw;
+        throw wrap(ErrorKind::Encryption, "AES-GCM encryption failed: ", Cause{e.kind(), e.what()});
+    }
+}
+
+bool open_with(ByteView blob, const TextArg& key_text, MutableBytes out) {
+    const SecureBytes key = keys::convert_key(key_text.get());
+    return envelope_open(key, blob, out);
+}
+
+}  // namespace
+
+void encrypt_data(const BytesArg& data, const TextArg& key, Sink& out) {
+    if (data.is_none()) throw Error(ErrorKind::InvalidInput, DATA_EMPTY);
+    const ByteView bytes = data.get();
+    if (bytes.empty()) throw Error(ErrorKind::InvalidInput, DATA_EMPTY);
+    key.get();
+    seal_with(bytes, key, out.reserve(bytes.size() + ENVELOPE_OVERHEAD));
+}
+
+Bytes encrypt_text(const TextArg& plaintext, const TextArg& key) {
+    const ByteView bytes = as_bytes(plaintext.get());
+    if (bytes.empty()) throw Error(ErrorKind::InvalidInput, PLAINTEXT_EMPTY);
+    key.get();
+    Bytes envelope(bytes.size() + ENVELOPE_OVERHEAD);
+    seal_with(bytes, key, envelope);
+    return envelope;
+}
+
+void decrypt_data(const BytesArg& blob, const TextArg& key, Sink& out) {
+    key.get();
+    const ByteView bytes = blob.get();
+    // Too short to hold one byte of ciphertext: no decryption is attempted.
+    if (bytes.size() < MIN_ENVELOPE) throw Error(ErrorKind::Decryption, ENVELOPE_FAILURE);
+    if (!open_with(bytes, key, out.reserve(bytes.size() - ENVELOPE_OVERHEAD)))
+        throw Error(ErrorKind::Decryption, ENVELOPE_FAILURE);
+}
+
+SecureBytes decrypt_text(const TextArg& b64, const TextArg& key) {
+    const Bytes blob = b64::decode_arg(b64, ErrorKind::Decryption, NOT_BASE64);
+    key.get();
+    if (blob.size() < MIN_ENVELOPE) throw Error(ErrorKind::Decryption, ENVELOPE_FAILURE);
+    SecureBytes plain(blob.size() - ENVELOPE_OVERHEAD);
+    if (!open_with(blob, key, plain.span())) throw Error(ErrorKind::Decryption, ENVELOPE_FAILURE);
+    return plain;
 }
 
 }  // namespace tesmar::aes

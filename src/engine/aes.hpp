@@ -1,5 +1,6 @@
 // AES-GCM primitives and the package's AES-GCM envelope (nonce || ciphertext || tag).
 #pragma once
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 #include "engine/openssl.hpp"
 
@@ -37,5 +38,24 @@ void envelope_seal(ByteView key32, ByteView data, MutableBytes out);
 // Opens an envelope of at least MIN_ENVELOPE bytes into `out` (blob.size() - 28 bytes).
 // False on authentication failure.
 bool envelope_open(ByteView key32, ByteView blob, MutableBytes out);
+
+// ---- The operations of tesmar.aes.core under a key text, each with its order of checks.
+
+// Data (None or empty: InvalidInput "Data cannot be empty"; not bytes: its own TypeError), then
+// the key text. Writes the envelope; a cipher failure is EncryptionError "AES-GCM encryption
+// failed: ...", a failing random source its own error.
+void encrypt_data(const BytesArg& data, const TextArg& key, Sink& out);
+
+// Text (not text: TypeError; empty: InvalidInput "Plaintext cannot be empty"), then the key text.
+// The envelope of its UTF-8 bytes.
+Bytes encrypt_text(const TextArg& plaintext, const TextArg& key);
+
+// The key text first, then the blob. Every failure to open is DecryptionError ENVELOPE_FAILURE
+// with no cause.
+void decrypt_data(const BytesArg& blob, const TextArg& key, Sink& out);
+
+// Strict Base64 (else DecryptionError "Ciphertext is not valid Base64"), then the key text, then
+// decrypt_data's checks. The plaintext bytes; the binding decodes them as UTF-8.
+SecureBytes decrypt_text(const TextArg& b64, const TextArg& key);
 
 }  // namespace tesmar::aes

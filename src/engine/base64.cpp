@@ -100,4 +100,11 @@ std::optional<Bytes> decode_strict(std::string_view s, std::string* why) {
     return out;
 }
 
+Bytes decode_arg(const TextArg& text, ErrorKind kind, const std::string& message) {
+    std::string why;
+    std::optional<Bytes> out = decode_strict(text.get_or_fixed(kind, message), &why);
+    if (!out) throw Error(kind, message, Cause{ErrorKind::Base64, why});
+    return std::move(*out);
+}
+
 }  // namespace tesmar::b64

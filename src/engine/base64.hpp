@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 
 namespace tesmar::b64 {
@@ -17,5 +18,9 @@ void encode_into(ByteView data, char* out);  // writes encoded_size(data.size())
 // characters at the very end; unused low bits of the last character are ignored.
 // On failure returns nullopt and, if `why` is given, a short reason in the style of binascii.
 std::optional<Bytes> decode_strict(std::string_view text, std::string* why = nullptr);
+
+// A caller's Base64 argument decoded by the strict rule. An argument that is not text, and text
+// that is not strict Base64 (binascii.Error as cause), raise `kind(message)`.
+Bytes decode_arg(const TextArg& text, ErrorKind kind, const std::string& message);
 
 }  // namespace tesmar::b64

@@ -1,6 +1,7 @@
 #include "python/args.hpp"
 
 #include "engine/base64.hpp"
+#include "python/errors.hpp"
 
 namespace tesmar::py {
 
@@ -54,6 +55,11 @@ PyObject* decode_utf8(ByteView data) {
     return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()), "strict");
 }
 
+PyObject* decrypted_text(ByteView plain, ErrorKind kind, const char* message) {
+    PyObject* text = decode_utf8(plain);
+    return text ? text : raise_fixed_from_current(kind, message);
+}
+
 PyObject* decode_base64_arg(PyObject* obj, std::optional<Bytes>& out) {
     std::string_view text;
     Buffer buf;
@@ -82,6 +88,128 @@ PyObject* decode_base64_arg(PyObject* obj, std::optional<Bytes>& out) {
         return nullptr;
     }
     return Py_None;
+}
+
+}  // namespace tesmar::py
+
+namespace tesmar::py {
+
+PyObject* Held::take_error() const {
+    PyObject* e = error_;
+    error_ = nullptr;
+    if (!e) {  // only reached if an operation names an argument twice
+        PyErr_SetString(PyExc_TypeError, "argument could not be converted");
+        e = PyErr_GetRaisedException();
+    }
+    return e;
+}
+
+bool Held::keep() {
+    if (!current_is_ordinary()) return false;
+    Py_XSETREF(error_, PyErr_GetRaisedException());
+    return true;
+}
+
+bool BytesIn::load(PyObject* obj) {
+    if (buf_.load(obj)) {
+        arg_ = BytesArg(buf_.view(), this);
+        return true;
+    }
+    arg_ = BytesArg::unusable(this, 0, obj == Py_None);
+    return keep();
+}
+
+bool BytesIn::load_measured(PyObject* obj) {
+    if (!load(obj)) return false;
+    if (arg_.usable()) return true;
+    PyObject* kept = error_;
+    error_ = nullptr;
+    const Py_ssize_t n = PyObject_Size(obj);
+    if (n < 0) {
+        Py_XDECREF(kept);
+        return keep();
+    }
+    error_ = kept;
+    arg_ = BytesArg::unusable(this, static_cast<std::uint64_t>(n), obj == Py_None);
+    return true;
+}
+
+bool TextIn::load(PyObject* obj, const char* param) {
+    Text text;
+    if (text.load(obj, param)) {
+        arg_ = TextArg(text.view(), this);
+        return true;
+    }
+    arg_ = TextArg::unusable(this);
+    return keep();
+}
+
+bool PemIn::load(PyObject* obj) {
+    arg_ = TextArg::unusable(this);
+    if (!PyUnicode_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "key text must be str, not %.200s", Py_TYPE(obj)->tp_name);
+        return keep();
+    }
+    if (!PyUnicode_IS_ASCII(obj)) {
+        PyObject* encoded = PyUnicode_AsASCIIString(obj);  // sets the interpreter's UnicodeEncodeError
+        Py_XDECREF(encoded);
+        return keep();
+    }
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(obj, &n);  // ASCII text: the string's own storage
+    if (!s) return keep();
+    arg_ = TextArg(std::string_view(s, static_cast<std::size_t>(n)), this);
+    return true;
+}
+
+bool Base64In::load(PyObject* obj) {
+    arg_ = TextArg::unusable(this);
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t n = 0;
+        const char* s = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!s) return keep();
+        arg_ = TextArg(std::string_view(s, static_cast<std::size_t>(n)), this);
+        return true;
+    }
+    if (PyObject_CheckBuffer(obj)) {
+        if (!buf_.load(obj)) return keep();
+        arg_ = TextArg(as_text(buf_.view()), this);
+        return true;
+    }
+    PyErr_Format(PyExc_TypeError, "argument should be a bytes-like object or ASCII string, not '%.100s'",
+                 Py_TYPE(obj)->tp_name);
+    return keep();
+}
+
+namespace {
+
+// Saturates a Python int to 64 bits; false with the error set for what is not an int.
+bool saturated(PyObject* n, std::int64_t& out) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(n, &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : v;
+    return true;
+}
+
+}  // namespace
+
+bool IntIn::load(PyObject* obj) {
+    arg_ = Arg<std::int64_t>::unusable(this);
+    Py_XSETREF(object_, PyNumber_Long(obj));
+    std::int64_t v = 0;
+    if (!object_ || !saturated(object_, v)) return keep();
+    arg_ = Arg<std::int64_t>(v, this);
+    return true;
+}
+
+bool IntIn::load_index(PyObject* obj) {
+    arg_ = Arg<std::int64_t>::unusable(this);
+    Py_XSETREF(object_, PyNumber_Index(obj));
+    std::int64_t v = 0;
+    if (!object_ || !saturated(object_, v)) return keep();
+    arg_ = Arg<std::int64_t>(v, this);
+    return true;
 }
 
 }  // namespace tesmar::py

@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
+#include "engine/errors.hpp"
 
 namespace tesmar::py {
 
@@ -43,6 +45,93 @@ public:
 private:
     Py_buffer buf_{};
     bool held_ = false;
+};
+
+// ---- Arguments for the engine (engine/args.hpp): converted, or unusable with the reason kept.
+//
+// load() never raises for an argument it cannot convert: it keeps the exception for the engine
+// call to raise (or to record as a cause) where the operation meets the argument. It returns
+// false only when the conversion raised an interrupt or an interpreter exit, which is left
+// pending and must be passed on at once.
+
+class Held : public Origin {
+public:
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        Py_XDECREF(error_);
+        Py_XDECREF(object_);
+    }
+    // The kept conversion failure (new reference), taken once.
+    PyObject* take_error() const;
+    // The Python value the argument was converted from, when the engine may name it (KeyError).
+    PyObject* object() const { return object_; }
+
+protected:
+    // Keeps the pending exception; false, leaving it pending, when it must not be kept.
+    bool keep();
+    mutable PyObject* error_ = nullptr;
+    PyObject* object_ = nullptr;
+};
+
+// A bytes-like argument, held for the call so that it stays valid with the GIL released.
+class BytesIn : public Held {
+public:
+    bool load(PyObject* obj);
+    // Also measures an object without the buffer interface with len(), for operations whose size
+    // checks come before they need the bytes; a failing len() is kept like the conversion.
+    bool load_measured(PyObject* obj);
+    const BytesArg& arg() const { return arg_; }
+
+private:
+    Buffer buf_;
+    BytesArg arg_;
+};
+
+// A str argument as its UTF-8 bytes ("<param> must be str, not <type>").
+class TextIn : public Held {
+public:
+    bool load(PyObject* obj, const char* param);
+    const TextArg& arg() const { return arg_; }
+
+private:
+    TextArg arg_;
+};
+
+// Key text: a str of ASCII characters ("key text must be str, not <type>", or the interpreter's
+// UnicodeEncodeError for other characters).
+class PemIn : public Held {
+public:
+    bool load(PyObject* obj);
+    const TextArg& arg() const { return arg_; }
+
+private:
+    TextArg arg_;
+};
+
+// Base64 text handed in as str or as ASCII bytes; the engine decodes it by the strict rule.
+class Base64In : public Held {
+public:
+    bool load(PyObject* obj);
+    const TextArg& arg() const { return arg_; }
+
+private:
+    Buffer buf_;
+    TextArg arg_;
+};
+
+// An integer through the host's int(), saturated to 64 bits so that a huge value meets the
+// operation's bounds rather than an overflow of its own; the int itself is kept for KeyError.
+class IntIn : public Held {
+public:
+    bool load(PyObject* obj);        // int(obj)
+    bool load_index(PyObject* obj);  // operator.index(obj): only true integers
+
+    const Arg<std::int64_t>& arg() const { return arg_; }
+
+private:
+    Arg<std::int64_t> arg_;
 };
 
 // Releases the GIL for the lifetime of the object. Never touch Python objects inside.
@@ -110,5 +199,8 @@ inline ByteView view_of_bytes(PyObject* bytes) {
 
 // Strict UTF-8 decoding. On failure the real UnicodeDecodeError is set (callers wrap it).
 PyObject* decode_utf8(ByteView data);
+
+// Decrypted text: strict UTF-8, else `kind(message)` with the UnicodeDecodeError as cause.
+PyObject* decrypted_text(ByteView plain, ErrorKind kind, const char* message);
 
 }  // namespace tesmar::py

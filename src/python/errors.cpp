@@ -24,6 +24,15 @@ PyObject* invalid_tag_class() {
     return cls;
 }
 
+// binascii.Error, the class of every Base64 failure the standard library reports.
+PyObject* binascii_error() {
+    PyObject* mod = PyImport_ImportModule("binascii");
+    PyObject* cls = mod ? PyObject_GetAttrString(mod, "Error") : nullptr;
+    Py_XDECREF(mod);
+    Py_XDECREF(cls);  // the module keeps the class alive
+    return cls;
+}
+
 }  // namespace
 
 PyObject* error_class(ErrorKind kind) {
@@ -46,6 +55,7 @@ PyObject* error_class(ErrorKind kind) {
         case ErrorKind::OS: return PyExc_OSError;
         case ErrorKind::Import: return PyExc_ImportError;
         case ErrorKind::Memory: return PyExc_MemoryError;
+        case ErrorKind::Base64: return binascii_error();
         default: return PyExc_ValueError;
     }
 }
@@ -95,20 +105,59 @@ PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message) {
     return raise_with_cause(kind, message, PyErr_GetRaisedException());
 }
 
+namespace {
+
+const Held& held(const Origin* origin) { return *static_cast<const Held*>(origin); }
+
+// The exception for an engine cause (new reference).
 PyObject* make_cause(const Cause& cause) {
+    if (cause.argument) return held(cause.argument).take_error();
     PyObject* cls = cause.invalid_tag ? invalid_tag_class() : error_class(cause.kind);
     if (!cls) return nullptr;
     if (cause.invalid_tag) return PyObject_CallNoArgs(cls);
     return PyObject_CallFunction(cls, "s#", cause.message.data(), static_cast<Py_ssize_t>(cause.message.size()));
 }
 
+// str(exc) as UTF-8 appended to `out`; false with the error set.
+bool append_text(PyObject* exc, std::string& out) {
+    PyObject* text = PyObject_Str(exc);
+    Py_ssize_t n = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text, &n) : nullptr;
+    if (utf8) out.append(utf8, static_cast<std::size_t>(n));
+    Py_XDECREF(text);
+    return utf8 != nullptr;
+}
+
+}  // namespace
+
 void set_error(const Error& e) {
+    switch (e.kind()) {
+        case ErrorKind::Argument:
+            PyErr_SetRaisedException(held(e.subject()).take_error());
+            return;
+        case ErrorKind::Key: {
+            PyObject* key = e.subject() && held(e.subject()).object() ? Py_NewRef(held(e.subject()).object())
+                                                                       : PyLong_FromLongLong(e.key());
+            if (key) {
+                PyErr_SetObject(PyExc_KeyError, key);
+                Py_DECREF(key);
+            }
+            return;
+        }
+        default:
+            break;
+    }
+    std::string message = e.what();
     PyObject* cause = nullptr;
     if (e.cause()) {
         cause = make_cause(*e.cause());
         if (!cause) return;
+        if (e.cause()->append_text && !append_text(cause, message)) {
+            Py_DECREF(cause);
+            return;
+        }
     }
-    raise_with_cause(e.kind(), e.what(), cause);
+    raise_with_cause(e.kind(), message, cause);
 }
 
 bool current_is(ErrorKind kind) {

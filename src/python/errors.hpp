@@ -33,9 +33,6 @@ PyObject* raise_from_current(ErrorKind kind, const std::string& prefix);
 // Same, with a fixed message: `kind(message)` from the current exception.
 PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message);
 
-// Builds the Python exception for an engine cause (new reference).
-PyObject* make_cause(const Cause& cause);
-
 // Sets the Python error for an engine error.
 void set_error(const Error& e);
 

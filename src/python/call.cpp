@@ -1,0 +1,48 @@
+#include "python/call.hpp"
+
+#include <algorithm>
+
+namespace tesmar::py {
+
+BytesResult::~BytesResult() {
+    if (!obj_) return;
+    if (PyBytes_GET_SIZE(obj_) > 0) OPENSSL_cleanse(PyBytes_AS_STRING(obj_), PyBytes_GET_SIZE(obj_));
+    Py_DECREF(obj_);
+}
+
+MutableBytes BytesResult::reserve(std::size_t n) {
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    Py_CLEAR(obj_);
+    obj_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n));
+    if (!obj_) PyErr_Clear();  // reported as the MemoryError it is, once the call has unwound
+    PyGILState_Release(gil);
+    if (!obj_) throw std::bad_alloc();
+    return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(obj_)), n};
+}
+
+PyObject* ToPython::own_bytes(ByteView data) {
+    PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(data.size()));
+    if (out) std::copy_n(data.data(), data.size(), reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(out)));
+    return out;
+}
+
+namespace detail {
+
+PyObject* translate_current() {
+    try {
+        throw;
+    } catch (const Error& e) {
+        set_error(e);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "unknown native failure");
+    }
+    return nullptr;
+}
+
+}  // namespace detail
+}  // namespace tesmar::py
