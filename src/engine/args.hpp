@@ -35,6 +35,10 @@ public:
 
     bool usable() const { return usable_; }
     bool is_none() const { return none_; }
+    // The caller's value is false in a truth test (the binding tells, for operations that refuse
+    // empty data of any kind before they look at its type).
+    bool falsy() const { return falsy_; }
+    void set_falsy(bool falsy) { falsy_ = falsy; }
     const Origin* origin() const { return origin_; }
 
     // The size of a byte argument, converted or not.
@@ -67,6 +71,7 @@ private:
     T value_{};
     bool usable_ = false;
     bool none_ = false;
+    bool falsy_ = false;
     std::uint64_t length_ = 0;
     const Origin* origin_ = nullptr;
 };
@@ -88,6 +93,18 @@ public:
 
 protected:
     ~Sink() = default;
+};
+
+// A sink into an owned buffer (Bytes, or SecureBytes for plaintext), for results the binding
+// converts further (Base64 or UTF-8 text).
+template <class Buffer>
+class OwnedSink final : public Sink {
+public:
+    MutableBytes reserve(std::size_t n) override {
+        data = Buffer(n);
+        return {data.data(), data.size()};
+    }
+    Buffer data;
 };
 
 }  // namespace tesmar

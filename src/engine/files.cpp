@@ -185,4 +185,24 @@ Opener hybrid_opener(EVP_PKEY* private_key, ByteView head) {
     throw Error(ErrorKind::Decryption, std::string(rsa::DECRYPT_PREFIX) + "data too large for a block");
 }
 
+Sealer aes_sealer(const TextArg& key_text) { return aes_sealer(keys::convert_key(key_text.get())); }
+
+Sealer hybrid_sealer(const TextArg& public_pem) {
+    const ossl::PKey key = rsa::public_key_from_text(public_pem);
+    return hybrid_sealer(key.get());
+}
+
+Opener aes_opener(const TextArg& key_text, const BytesArg& head) {
+    const SecureBytes key = keys::convert_key(key_text.get());
+    return aes_opener(key, head.get());
+}
+
+Opener hybrid_opener(const TextArg& private_pem, const BytesArg& head) {
+    // Text that cannot be key text is refused before the head, a key that does not load after it.
+    const std::string_view pem = private_pem.get_or(ErrorKind::InvalidInput, rsa::PRIVATE_PEM_PREFIX);
+    const ByteView bytes = head.get();
+    const ossl::PKey key = rsa::private_key_from_text(pem);
+    return hybrid_opener(key.get(), bytes);
+}
+
 }  // namespace tesmar::files

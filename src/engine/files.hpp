@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 #include "engine/openssl.hpp"
 
@@ -89,5 +90,11 @@ Opener aes_opener(ByteView key32, ByteView head);
 // longer than HEAD_SIZE: the legacy layout, the length-prefixed layout; anything else is refused
 // as the bare OAEP block it would be taken for.
 Opener hybrid_opener(EVP_PKEY* private_key, ByteView head);
+
+// The same from the caller's key text or PEM text: the key first, then the head.
+Sealer aes_sealer(const TextArg& key_text);
+Sealer hybrid_sealer(const TextArg& public_pem);
+Opener aes_opener(const TextArg& key_text, const BytesArg& head);
+Opener hybrid_opener(const TextArg& private_pem, const BytesArg& head);
 
 }  // namespace tesmar::files

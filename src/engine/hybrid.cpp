@@ -97,4 +97,89 @@ void legacy_open(EVP_PKEY* private_key, const LegacyParts& parts, MutableBytes o
         throw Error(ErrorKind::Decryption, aes::ENVELOPE_FAILURE);
 }
 
+namespace {
+
+void seal_to(const BytesArg& data, const TextArg& public_pem, Sink& out) {
+    WrappedKey key;
+    {
+        const ossl::PKey pub = rsa::public_key_from_text(public_pem);
+        key = new_wrapped_key(pub.get());
+    }
+    const ByteView bytes = data.get();
+    seal(key, bytes, out.reserve(sealed_size(key.wrapped.size(), bytes.size())));
+}
+
+void oaep_to(const BytesArg& data, const TextArg& public_pem, Sink& out) {
+    const Bytes block = rsa::encrypt_oaep(data, public_pem);
+    std::copy_n(block.data(), block.size(), out.reserve(block.size()).data());
+}
+
+}  // namespace
+
+void encrypt_data(const BytesArg& data, const TextArg& public_pem, Sink& out) {
+    if (data.falsy()) throw Error(ErrorKind::InvalidInput, DATA_EMPTY);
+    seal_to(data, public_pem, out);
+}
+
+bool needs_envelope(std::uint64_t n) { return n > rsa::MAX_OAEP_PLAINTEXT; }
+
+void encrypt_any(const BytesArg& data, const TextArg& public_pem, Sink& out) {
+    if (data.falsy()) throw Error(ErrorKind::InvalidInput, DATA_EMPTY);
+    if (needs_envelope(data.length())) {
+        seal_to(data, public_pem, out);
+    } else {
+        oaep_to(data, public_pem, out);
+    }
+}
+
+Bytes encrypt_text(const TextArg& plaintext, const TextArg& public_pem) {
+    const ByteView data = as_bytes(plaintext.get());
+    if (data.empty()) throw Error(ErrorKind::InvalidInput, PLAINTEXT_EMPTY);
+    OwnedSink<Bytes> out;
+    seal_to(data, public_pem, out);
+    return std::move(out.data);
+}
+
+Bytes encrypt_any_text(const TextArg& plaintext, const TextArg& public_pem) {
+    const ByteView data = as_bytes(plaintext.get());
+    if (data.empty()) throw Error(ErrorKind::InvalidInput, PLAINTEXT_EMPTY);
+    OwnedSink<Bytes> out;
+    encrypt_any(data, public_pem, out);
+    return std::move(out.data);
+}
+
+void decrypt_auto(const BytesArg& blob, const TextArg& private_pem, Sink& out) {
+    const ByteView bytes = blob.get();
+    switch (detect(bytes)) {
+        case Layout::Legacy:
+            return legacy_decrypt(bytes, private_pem, out);
+        case Layout::LengthPrefixed:
+            return net_decrypt(bytes, private_pem, out);
+        case Layout::BareOaep:
+            break;
+    }
+    const SecureBytes plain = rsa::decrypt_oaep(bytes, private_pem);
+    std::copy_n(plain.data(), plain.size(), out.reserve(plain.size()).data());
+}
+
+SecureBytes decrypt_text(const TextArg& b64, const TextArg& private_pem) {
+    const Bytes blob = b64::decode_arg(b64, ErrorKind::Decryption, NOT_BASE64);
+    OwnedSink<SecureBytes> out;
+    decrypt_auto(ByteView(blob), private_pem, out);
+    return std::move(out.data);
+}
+
+void net_decrypt(const BytesArg& blob, const TextArg& private_pem, Sink& out) {
+    const ByteView bytes = blob.get();
+    const ossl::PKey key = rsa::private_key_from_text(private_pem);
+    net_open(key.get(), bytes, out.reserve(net_plain_size(bytes)));
+}
+
+void legacy_decrypt(const BytesArg& blob, const TextArg& private_pem, Sink& out) {
+    // The blob's own bounds are checked before the key text is looked at.
+    const LegacyParts parts = legacy_split(blob.get());
+    const ossl::PKey key = rsa::private_key_from_text(private_pem);
+    legacy_open(key.get(), parts, out.reserve(legacy_plain_size(parts)));
+}
+
 }  // namespace tesmar::hybrid

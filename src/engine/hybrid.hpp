@@ -8,6 +8,7 @@
 #pragma once
 #include <array>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 #include "engine/openssl.hpp"
 
@@ -73,5 +74,33 @@ std::size_t legacy_plain_size(const LegacyParts& parts);
 // Unwraps the key and opens the envelope into `out` (legacy_plain_size bytes). The envelope's
 // own failure is the AES-GCM envelope's DecryptionError.
 void legacy_open(EVP_PKEY* private_key, const LegacyParts& parts, MutableBytes out);
+
+// ---- The operations of tesmar.hybrid.core, and those of tesmar.rsa.core that reach the
+// envelope, each with its order of checks.
+
+// Data the caller gave as false (empty) is refused first ("Data cannot be empty"). Then the key
+// text, and the AES key is wrapped before the data is looked at: data that is not bytes fails in
+// the AES step with its own TypeError.
+void encrypt_data(const BytesArg& data, const TextArg& public_pem, Sink& out);
+
+// tesmar.rsa.core.encrypt_bytes: data of up to MAX_OAEP_PLAINTEXT bytes is one bare OAEP block,
+// longer data the envelope. needs_envelope(n) tells which, so that the binding can make the
+// envelope's module ready first.
+bool needs_envelope(std::uint64_t n);
+void encrypt_any(const BytesArg& data, const TextArg& public_pem, Sink& out);
+
+// The text variants: "Plaintext cannot be empty", then as above; the bytes for Base64 output.
+Bytes encrypt_text(const TextArg& plaintext, const TextArg& public_pem);
+Bytes encrypt_any_text(const TextArg& plaintext, const TextArg& public_pem);
+
+// Any layout (see detect()); a blob that is not bytes raises its own TypeError first. A bare OAEP
+// block is the RSA family's decryption, with its errors.
+void decrypt_auto(const BytesArg& blob, const TextArg& private_pem, Sink& out);
+// Strict Base64 first ("Ciphertext is not valid Base64"), then decrypt_auto.
+SecureBytes decrypt_text(const TextArg& b64, const TextArg& private_pem);
+
+// One layout each: the blob, then (legacy: its bounds, then) the key text.
+void net_decrypt(const BytesArg& blob, const TextArg& private_pem, Sink& out);
+void legacy_decrypt(const BytesArg& blob, const TextArg& private_pem, Sink& out);
 
 }  // namespace tesmar::hybrid

@@ -599,4 +599,47 @@ Bytes sign(EVP_PKEY* key, ByteView data) {
     }
 }
 
+ossl::PKey public_key_from_text(const TextArg& pem) {
+    return public_key_from_text(pem.get_or(ErrorKind::InvalidInput, PUBLIC_PEM_PREFIX));
+}
+
+ossl::PKey private_key_from_text(const TextArg& pem) {
+    return private_key_from_text(pem.get_or(ErrorKind::InvalidInput, PRIVATE_PEM_PREFIX));
+}
+
+PemPair new_key_pair() {
+    const ossl::PKey key = generate();
+    return {private_pem_pkcs8(key.get()), public_pem_spki(key.get())};
+}
+
+Bytes encrypt_oaep(const BytesArg& data, const TextArg& public_pem) {
+    check_oaep_size(data.length());
+    const ossl::PKey key = public_key_from_text(public_pem);
+    return encrypt_block(key.get(), data.get_or(ErrorKind::Encryption, ENCRYPT_PREFIX));
+}
+
+SecureBytes decrypt_oaep(const BytesArg& blob, const TextArg& private_pem) {
+    const ossl::PKey key = private_key_from_text(private_pem);
+    return decrypt_block(key.get(), blob.get_or(ErrorKind::Decryption, DECRYPT_PREFIX));
+}
+
+Bytes sign(const BytesArg& data, const TextArg& private_pem) {
+    const ossl::PKey key = private_key_from_text(private_pem);
+    return sign(key.get(), data.get_or(ErrorKind::Signature, SIGN_PREFIX));
+}
+
+bool verify(const BytesArg& data, const BytesArg& signature, const TextArg& public_pem) {
+    const ossl::PKey key = public_key_from_text(public_pem);
+    const ByteView sig = signature.get();
+    return pss_verify(key.get(), data.get(), sig);
+}
+
+bool verify_text(const TextArg& plaintext, const TextArg& signature_b64, const TextArg& public_pem) {
+    if (!signature_b64.usable()) return false;
+    const std::optional<Bytes> sig = b64::decode_strict(signature_b64.get());
+    if (!sig) return false;
+    const ByteView data = as_bytes(plaintext.get());
+    return verify(data, ByteView(*sig), public_pem);
+}
+
 }  // namespace tesmar::rsa

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 #include "engine/openssl.hpp"
 
@@ -62,5 +63,30 @@ void check_oaep_size(std::uint64_t n);
 Bytes encrypt_block(EVP_PKEY* key, ByteView data);       // Encryption "RSA encryption failed: "
 SecureBytes decrypt_block(EVP_PKEY* key, ByteView blob);  // Decryption "RSA decryption failed: "
 Bytes sign(EVP_PKEY* key, ByteView data);                 // Signature "RSA signing failed: "
+
+// ---- tesmar.rsa.core's operations, each with its order of checks. Key text that is not usable
+// text fails like text that is not a key: InvalidInput with the loader's prefix, reason as cause.
+
+ossl::PKey public_key_from_text(const TextArg& pem);
+ossl::PKey private_key_from_text(const TextArg& pem);
+
+struct PemPair {
+    std::string private_pem;  // wiped by the caller once copied
+    std::string public_pem;
+};
+PemPair new_key_pair();
+
+// The size (from the data's length, even when it is not bytes), then the key, then the data:
+// data that is not bytes is EncryptionError "RSA encryption failed: ..." with the reason as cause.
+Bytes encrypt_oaep(const BytesArg& data, const TextArg& public_pem);
+// The key, then the blob (not bytes: DecryptionError with the reason as cause).
+SecureBytes decrypt_oaep(const BytesArg& blob, const TextArg& private_pem);
+
+// The key, then the data (not bytes: SignatureError "RSA signing failed: ..." with the reason).
+Bytes sign(const BytesArg& data, const TextArg& private_pem);
+// The key, then the signature and the data, whose own conversion failures are raised as they are.
+bool verify(const BytesArg& data, const BytesArg& signature, const TextArg& public_pem);
+// A signature text that is not strict Base64 (or not text) answers False before anything else.
+bool verify_text(const TextArg& plaintext, const TextArg& signature_b64, const TextArg& public_pem);
 
 }  // namespace tesmar::rsa

@@ -122,15 +122,16 @@ bool BytesIn::load(PyObject* obj) {
 bool BytesIn::load_measured(PyObject* obj) {
     if (!load(obj)) return false;
     if (arg_.usable()) return true;
-    PyObject* kept = error_;
-    error_ = nullptr;
     const Py_ssize_t n = PyObject_Size(obj);
-    if (n < 0) {
-        Py_XDECREF(kept);
-        return keep();
-    }
-    error_ = kept;
+    if (n < 0) return false;
     arg_ = BytesArg::unusable(this, static_cast<std::uint64_t>(n), obj == Py_None);
+    return true;
+}
+
+bool BytesIn::load_truth(PyObject* obj, bool measured) {
+    const int truthy = PyObject_IsTrue(obj);
+    if (truthy < 0 || !(truthy && measured ? load_measured(obj) : load(obj))) return false;
+    arg_.set_falsy(!truthy);
     return true;
 }
 

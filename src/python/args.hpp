@@ -80,8 +80,12 @@ class BytesIn : public Held {
 public:
     bool load(PyObject* obj);
     // Also measures an object without the buffer interface with len(), for operations whose size
-    // checks come before they need the bytes; a failing len() is kept like the conversion.
+    // checks come before they need the bytes. A failing len() raises at once (false).
     bool load_measured(PyObject* obj);
+    // First the truth test of the caller's value (raising at once if it fails), for operations
+    // that refuse any empty value before its type; then load(), or load_measured() for a value
+    // that is not empty when `measured`.
+    bool load_truth(PyObject* obj, bool measured);
     const BytesArg& arg() const { return arg_; }
 
 private:

@@ -5,12 +5,9 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/keys.hpp"
-#include "engine/rsa.hpp"
-#include "python/args.hpp"
-#include "python/errors.hpp"
+#include "engine/aes.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
-#include "python/rsa.hpp"
 
 namespace tesmar::py {
 namespace {
@@ -69,107 +66,77 @@ PyObject* opener_result(files::Opener&& opener) {
 }
 
 PyObject* aes_seal_begin(PyObject* const* args) {
-    Text key;
+    TextIn key;
     if (!key.load(args[0], "key")) return nullptr;
-    std::optional<files::Sealer> sealer;
-    if (!released([&] { sealer.emplace(files::aes_sealer(keys::convert_key(key.view()))); })) return nullptr;
-    return sealer_result(std::move(*sealer));
+    return call(Gil::release(), [&] { return files::aes_sealer(key.arg()); }, sealer_result);
 }
 
 PyObject* hybrid_seal_begin(PyObject* const* args) {
-    std::string_view pem;
-    if (!rsafam::pem_text(args[0], rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
-    std::optional<files::Sealer> sealer;
-    if (!released([&] {
-            const ossl::PKey key = rsa::public_key_from_text(pem);
-            sealer.emplace(files::hybrid_sealer(key.get()));
-        }))
-        return nullptr;
-    return sealer_result(std::move(*sealer));
+    PemIn pem;
+    if (!pem.load(args[0])) return nullptr;
+    return call(Gil::release(), [&] { return files::hybrid_sealer(pem.arg()); }, sealer_result);
 }
 
 PyObject* aes_open_begin(PyObject* const* args) {
-    Text key;
-    Buffer head;
+    TextIn key;
+    BytesIn head;
     if (!key.load(args[0], "key") || !head.load(args[1])) return nullptr;
-    std::optional<files::Opener> opener;
-    if (!released([&] { opener.emplace(files::aes_opener(keys::convert_key(key.view()), head.view())); }))
-        return nullptr;
-    return opener_result(std::move(*opener));
+    return call(Gil::release(), [&] { return files::aes_opener(key.arg(), head.arg()); }, opener_result);
 }
 
 PyObject* hybrid_open_begin(PyObject* const* args) {
-    std::string_view pem;
-    if (!rsafam::pem_text(args[0], rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
-    Buffer head;
-    if (!head.load(args[1])) return nullptr;
-    std::optional<files::Opener> opener;
-    if (!released([&] {
-            const ossl::PKey key = rsa::private_key_from_text(pem);
-            opener.emplace(files::hybrid_opener(key.get(), head.view()));
-        }))
-        return nullptr;
-    return opener_result(std::move(*opener));
+    PemIn pem;
+    BytesIn head;
+    if (!pem.load(args[0]) || !head.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return files::hybrid_opener(pem.arg(), head.arg()); }, opener_result);
 }
 
+// A state's lock is only taken with the GIL released: a thread waiting for it must not hold the
+// GIL. (The result's bytes object is made inside, with the GIL taken back for that moment.)
 PyObject* seal_update(PyObject* const* args) {
     auto* state = state_of<files::Sealer>(args[0], kSealer);
-    Buffer chunk;
+    BytesIn chunk;
     if (!state || !chunk.load(args[1])) return nullptr;
-    OutBytes out(chunk.size());
-    if (!out.ok()) return nullptr;
-    if (!released([&] {
-            std::lock_guard hold(state->lock);
-            state->engine.update(chunk.view(), out.span());
-        }))
-        return nullptr;
-    return out.release();
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        std::lock_guard hold(state->lock);
+        const ByteView in = chunk.arg().get();
+        state->engine.update(in, out.reserve(in.size()));
+        return out;
+    });
 }
 
 PyObject* seal_end(PyObject* const* args) {
     auto* state = state_of<files::Sealer>(args[0], kSealer);
     if (!state) return nullptr;
-    OutBytes tag(16);
-    if (!tag.ok()) return nullptr;
-    if (!released([&] {
-            std::lock_guard hold(state->lock);
-            state->engine.finish(tag.span());
-        }))
-        return nullptr;
-    return tag.release();
+    BytesResult tag;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        std::lock_guard hold(state->lock);
+        state->engine.finish(tag.reserve(aes::GCM_TAG_SIZE));
+        return tag;
+    });
 }
 
 PyObject* open_update(PyObject* const* args) {
     auto* state = state_of<files::Opener>(args[0], kOpener);
-    Buffer chunk;
+    BytesIn chunk;
     if (!state || !chunk.load(args[1])) return nullptr;
-    // The held-back tail can add up to a tag's length to what the chunk gives. The lock is only
-    // taken with the GIL released: a thread waiting for it must not hold the GIL.
-    OutBytes out(chunk.size() + 16);
-    if (!out.ok()) return nullptr;
-    std::size_t n = 0;
-    if (!released([&] {
-            std::lock_guard hold(state->lock);
-            n = state->engine.output_size(chunk.size());
-            state->engine.update(chunk.view(), out.span().first(n));
-        })) {
-        out.wipe();
-        return nullptr;
-    }
-    PyObject* result = out.release();
-    if (_PyBytes_Resize(&result, static_cast<Py_ssize_t>(n)) < 0) return nullptr;
-    return result;
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        std::lock_guard hold(state->lock);
+        const ByteView in = chunk.arg().get();
+        state->engine.update(in, out.reserve(state->engine.output_size(in.size())));
+        return out;
+    });
 }
 
 PyObject* open_end(PyObject* const* args) {
     auto* state = state_of<files::Opener>(args[0], kOpener);
     if (!state) return nullptr;
-    if (!released([&] {
-            std::lock_guard hold(state->lock);
-            state->engine.finish();
-        }))
-        return nullptr;
-    Py_RETURN_NONE;
+    return call(Gil::release(), [&] {
+        std::lock_guard hold(state->lock);
+        state->engine.finish();
+    });
 }
 
 PyObject* head_size() { return PyLong_FromSize_t(files::HEAD_SIZE); }

@@ -1,87 +1,48 @@
 // tesmar.hybrid.core: the RSA-wrapped AES-GCM envelope, its layouts and layout detection.
 #include "engine/hybrid.hpp"
 
-#include "engine/rsa.hpp"
-#include "python/args.hpp"
-#include "python/errors.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
-#include "python/rsa.hpp"
 
 namespace tesmar::py {
 
 namespace {
 
-PyObject* net_decrypt_view(ByteView blob, PyObject* private_pem) {
-    std::string_view pem;
-    if (!rsafam::pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
-    OutBytes out(hybrid::net_plain_size(blob));
-    if (!out.ok()) return nullptr;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::private_key_from_text(pem);
-        hybrid::net_open(key.get(), blob, out.span());
+using SinkOperation = void (*)(const BytesArg&, const TextArg&, Sink&);
+
+// blob-and-key operations that write their result in place.
+PyObject* into_bytes(PyObject* const* args, SinkOperation operation, bool truth_first = false) {
+    BytesIn data;
+    PemIn pem;
+    if (!(truth_first ? data.load_truth(args[0], false) : data.load(args[0])) || !pem.load(args[1])) return nullptr;
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        operation(data.arg(), pem.arg(), out);
+        return out;
     });
-    if (!ok) {
-        out.wipe();
-        return nullptr;
-    }
-    return out.release();
 }
 
-PyObject* legacy_decrypt_view(ByteView blob, PyObject* private_pem) {
-    hybrid::LegacyParts parts;
-    // The blob's own bounds are checked before the key text is looked at.
-    PyObject* ok = guarded([&]() -> PyObject* {
-        parts = hybrid::legacy_split(blob);
-        return Py_None;
-    });
-    if (!ok) return nullptr;
-    std::string_view pem;
-    if (!rsafam::pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
-    OutBytes out(hybrid::legacy_plain_size(parts));
-    if (!out.ok()) return nullptr;
-    if (!released([&] {
-            const ossl::PKey key = rsa::private_key_from_text(pem);
-            hybrid::legacy_open(key.get(), parts, out.span());
-        })) {
-        out.wipe();
-        return nullptr;
-    }
-    return out.release();
-}
-
-PyObject* encrypt_bytes(PyObject* const* args) {
-    const int truthy = PyObject_IsTrue(args[0]);
-    if (truthy < 0) return nullptr;
-    if (!truthy) return raise(ErrorKind::InvalidInput, "Data cannot be empty");
-    rsafam::BytesArg data;
-    if (!data.load(args[0])) return nullptr;
-    return rsafam::hybrid_encrypt(data, args[1]);
-}
-
-PyObject* decrypt_auto(PyObject* const* args) {
-    Buffer blob;
-    if (!blob.load(args[0])) return nullptr;
-    return rsafam::hybrid_decrypt_auto(blob.view(), args[1]);
-}
-
-PyObject* net_decrypt(PyObject* const* args) {
-    Buffer blob;
-    if (!blob.load(args[0])) return nullptr;
-    return net_decrypt_view(blob.view(), args[1]);
-}
-
-PyObject* legacy_decrypt(PyObject* const* args) {
-    Buffer blob;
-    if (!blob.load(args[0])) return nullptr;
-    return legacy_decrypt_view(blob.view(), args[1]);
-}
+PyObject* encrypt_bytes(PyObject* const* args) { return into_bytes(args, hybrid::encrypt_data, true); }
+PyObject* decrypt_auto(PyObject* const* args) { return into_bytes(args, hybrid::decrypt_auto); }
+PyObject* net_decrypt(PyObject* const* args) { return into_bytes(args, hybrid::net_decrypt); }
+PyObject* legacy_decrypt(PyObject* const* args) { return into_bytes(args, hybrid::legacy_decrypt); }
 
 PyObject* encrypt_str(PyObject* const* args) {
-    return rsafam::encrypt_text(args[0], args[1], rsafam::hybrid_encrypt);
+    TextIn plaintext;
+    PemIn pem;
+    if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
+    return call(
+        Gil::release(), [&] { return hybrid::encrypt_text(plaintext.arg(), pem.arg()); },
+        [](const Bytes& sealed) { return base64_text(sealed); });
 }
 
 PyObject* decrypt_str(PyObject* const* args) {
-    return rsafam::decrypt_text(args[0], args[1], rsafam::hybrid_decrypt_auto);
+    Base64In ciphertext;
+    PemIn pem;
+    if (!ciphertext.load(args[0]) || !pem.load(args[1])) return nullptr;
+    return call(
+        Gil::release(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
+        [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
 }
 
 constexpr const char* kModule = "tesmar.hybrid.core";
@@ -128,44 +89,4 @@ const Register functions{
 };
 
 }  // namespace
-
-namespace rsafam {
-
-PyObject* hybrid_encrypt(BytesArg& data, PyObject* public_pem) {
-    std::string_view pem;
-    if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
-    hybrid::WrappedKey key;
-    if (!released([&] {
-            const ossl::PKey pub = rsa::public_key_from_text(pem);
-            key = hybrid::new_wrapped_key(pub.get());
-        }))
-        return nullptr;
-    // Data that is not bytes fails in the AES step, after the key was wrapped, and unwrapped.
-    if (!data.ok()) return data.restore();
-    OutBytes out(hybrid::sealed_size(key.wrapped.size(), data.view().size()));
-    if (!out.ok()) return nullptr;
-    PyObject* ok = guarded([&]() -> PyObject* {
-        NoGilFor nogil(data.view().size());
-        hybrid::seal(key, data.view(), out.span());
-        return Py_None;
-    });
-    if (!ok) return nullptr;
-    return out.release();
-}
-
-PyObject* hybrid_decrypt_auto(ByteView blob, PyObject* private_pem) {
-    switch (hybrid::detect(blob)) {
-        case hybrid::Layout::Legacy:
-            return legacy_decrypt_view(blob, private_pem);
-        case hybrid::Layout::LengthPrefixed:
-            return net_decrypt_view(blob, private_pem);
-        case hybrid::Layout::BareOaep:
-            break;
-    }
-    BytesArg block;
-    block.set(blob);
-    return decrypt_oaep(block, private_pem);
-}
-
-}  // namespace rsafam
 }  // namespace tesmar::py

@@ -4,140 +4,13 @@
 
 #include <algorithm>
 
-#include "python/rsa.hpp"
-
-#include "python/args.hpp"
-#include "python/errors.hpp"
+#include "engine/hybrid.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
 
 namespace tesmar::py {
 
-namespace rsafam {
-
-bool pem_text(PyObject* obj, const char* prefix, std::string_view& out) {
-    if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "key text must be str, not %.200s", Py_TYPE(obj)->tp_name);
-        raise_from_current(ErrorKind::InvalidInput, prefix);
-        return false;
-    }
-    if (!PyUnicode_IS_ASCII(obj)) {
-        PyObject* encoded = PyUnicode_AsASCIIString(obj);  // sets the interpreter's UnicodeEncodeError
-        if (encoded) {  // cannot happen for non-ASCII text; kept for safety
-            Py_DECREF(encoded);
-            PyErr_SetString(PyExc_ValueError, "key text is not ASCII");
-        }
-        raise_from_current(ErrorKind::InvalidInput, prefix);
-        return false;
-    }
-    Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(obj, &n);  // ASCII text: the string's own storage
-    if (!s) return false;
-    out = {s, static_cast<std::size_t>(n)};
-    return true;
-}
-
-bool BytesArg::load(PyObject* obj) {
-    if (buf_.load(obj)) {
-        set(buf_.view());
-        return true;
-    }
-    if (!current_is_ordinary()) return false;
-    error_ = PyErr_GetRaisedException();
-    return true;
-}
-
-bool BytesArg::length(PyObject* obj, std::uint64_t& n) {
-    if (ok_) {
-        n = view_.size();
-        return true;
-    }
-    const Py_ssize_t len = PyObject_Size(obj);
-    if (len < 0) return false;
-    n = static_cast<std::uint64_t>(len);
-    return true;
-}
-
-PyObject* BytesArg::restore() {
-    if (error_) {
-        PyErr_SetRaisedException(error_);
-        error_ = nullptr;
-    } else if (!PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, "a bytes-like object is required");
-    }
-    return nullptr;
-}
-
-PyObject* encrypt_oaep(BytesArg& data, PyObject* public_pem) {
-    std::string_view pem;
-    if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
-    Bytes block;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::public_key_from_text(pem);
-        if (data.ok()) block = rsa::encrypt_block(key.get(), data.view());
-    });
-    if (!ok) return nullptr;
-    if (!data.ok()) {
-        data.restore();
-        return raise_from_current(ErrorKind::Encryption, rsa::ENCRYPT_PREFIX);
-    }
-    return to_bytes(block);
-}
-
-PyObject* decrypt_oaep(BytesArg& blob, PyObject* private_pem) {
-    std::string_view pem;
-    if (!pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
-    SecureBytes plain;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::private_key_from_text(pem);
-        if (blob.ok()) plain = rsa::decrypt_block(key.get(), blob.view());
-    });
-    if (!ok) return nullptr;
-    if (!blob.ok()) {
-        blob.restore();
-        return raise_from_current(ErrorKind::Decryption, rsa::DECRYPT_PREFIX);
-    }
-    // A bytes object of its own, never the interpreter's shared one-byte object: the text
-    // variants wipe the plaintext after decoding it.
-    OutBytes out(plain.size());
-    if (!out.ok()) return nullptr;
-    std::copy_n(plain.data(), plain.size(), out.span().data());
-    return out.release();
-}
-
-PyObject* encrypt_text(PyObject* plaintext, PyObject* pem, PyObject* (*encrypt)(BytesArg&, PyObject*)) {
-    if (PyUnicode_Check(plaintext) && PyUnicode_GET_LENGTH(plaintext) == 0)
-        return raise(ErrorKind::InvalidInput, "Plaintext cannot be empty");
-    Text text;
-    if (!text.load(plaintext, "plaintext")) return nullptr;
-    BytesArg data;
-    data.set(text.bytes());
-    PyObject* sealed = encrypt(data, pem);
-    if (!sealed) return nullptr;
-    PyObject* b64 = base64_text(view_of_bytes(sealed));
-    Py_DECREF(sealed);
-    return b64;
-}
-
-PyObject* decrypt_text(PyObject* text, PyObject* pem, PyObject* (*decrypt)(ByteView, PyObject*)) {
-    std::optional<Bytes> blob;
-    if (!decode_base64_arg(text, blob))
-        return raise_fixed_from_current(ErrorKind::Decryption, "Ciphertext is not valid Base64");
-    PyObject* plain = decrypt(*blob, pem);
-    if (!plain) return nullptr;
-    PyObject* result = decode_utf8(view_of_bytes(plain));
-    if (Py_REFCNT(plain) == 1)  // only a copy nobody else holds may be wiped
-        OPENSSL_cleanse(PyBytes_AS_STRING(plain), static_cast<std::size_t>(PyBytes_GET_SIZE(plain)));
-    Py_DECREF(plain);
-    if (!result) return raise_fixed_from_current(ErrorKind::Decryption, "Decrypted data is not valid UTF-8");
-    return result;
-}
-
-}  // namespace rsafam
-
 namespace {
-
-using rsafam::BytesArg;
-using rsafam::pem_text;
 
 constexpr const char* kModule = "tesmar.rsa.core";
 
@@ -268,7 +141,82 @@ PyObject* pss(PyObject* const*) {
                      "RSA-PSS parameters: MGF1 with SHA-256, 32-byte salt (immutable).", pss_repr, pss_getset);
 }
 
-// ---- The hybrid envelope, reached when an operation first needs it.
+// ---- Keys
+
+PyObject* new_key_pair(PyObject* const*) {
+    return call(Gil::release(), rsa::new_key_pair, [](rsa::PemPair&& pair) {
+        PyObject* priv = to_ascii(pair.private_pem);
+        OPENSSL_cleanse(pair.private_pem.data(), pair.private_pem.size());
+        PyObject* pub = priv ? to_ascii(pair.public_pem) : nullptr;
+        PyObject* tuple = pub ? PyTuple_Pack(2, priv, pub) : nullptr;
+        Py_XDECREF(priv);
+        Py_XDECREF(pub);
+        return tuple;
+    });
+}
+
+PyObject* load_key(PyObject* obj, bool is_private) {
+    PemIn pem;
+    if (!pem.load(obj)) return nullptr;
+    return call(
+        Gil::release(),
+        [&] { return is_private ? rsa::private_key_from_text(pem.arg()) : rsa::public_key_from_text(pem.arg()); },
+        [&](ossl::PKey&& key) { return wrap_key(is_private ? PrivateKeyType : PublicKeyType, std::move(key)); });
+}
+
+PyObject* load_public(PyObject* const* args) { return load_key(args[0], false); }
+PyObject* load_private(PyObject* const* args) { return load_key(args[0], true); }
+
+// ---- OAEP blocks
+
+PyObject* encrypt_oaep(PyObject* const* args) {
+    BytesIn data;
+    PemIn pem;
+    if (!data.load_measured(args[0]) || !pem.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return rsa::encrypt_oaep(data.arg(), pem.arg()); });
+}
+
+PyObject* decrypt_oaep(PyObject* const* args) {
+    BytesIn blob;
+    PemIn pem;
+    if (!blob.load(args[0]) || !pem.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return rsa::decrypt_oaep(blob.arg(), pem.arg()); });
+}
+
+// ---- Signatures
+
+PyObject* sign_bytes(PyObject* const* args) {
+    BytesIn data;
+    PemIn pem;
+    if (!data.load(args[0]) || !pem.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return rsa::sign(data.arg(), pem.arg()); });
+}
+
+PyObject* verify_bytes(PyObject* const* args) {
+    BytesIn data, signature;
+    PemIn pem;
+    if (!data.load(args[0]) || !signature.load(args[1]) || !pem.load(args[2])) return nullptr;
+    return call(Gil::release(), [&] { return rsa::verify(data.arg(), signature.arg(), pem.arg()); });
+}
+
+PyObject* sign_str(PyObject* const* args) {
+    TextIn plaintext;
+    PemIn pem;
+    if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
+    return call(
+        Gil::release(), [&] { return rsa::sign(as_bytes(plaintext.arg().get()), pem.arg()); },
+        [](const Bytes& sig) { return base64_text(sig); });
+}
+
+PyObject* verify_str(PyObject* const* args) {
+    TextIn plaintext;
+    Base64In signature;
+    PemIn pem;
+    if (!plaintext.load(args[0], "plaintext") || !signature.load(args[1]) || !pem.load(args[2])) return nullptr;
+    return call(Gil::release(), [&] { return rsa::verify_text(plaintext.arg(), signature.arg(), pem.arg()); });
+}
+
+// ---- Data of any size
 
 // tesmar.hybrid.core imports this module when it loads, so this module imports it only here, at
 // call time, through the ordinary import machinery (sys.modules, parents, ImportError).
@@ -289,176 +237,49 @@ bool import_hybrid_core() {
     return mod != nullptr;
 }
 
-// ---- Keys
-
-PyObject* new_key_pair(PyObject* const*) {
-    std::string private_pem, public_pem;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::generate();
-        private_pem = rsa::private_pem_pkcs8(key.get());
-        public_pem = rsa::public_pem_spki(key.get());
-    });
-    PyObject* priv = ok ? to_ascii(private_pem) : nullptr;
-    OPENSSL_cleanse(private_pem.data(), private_pem.size());
-    PyObject* pub = priv ? to_ascii(public_pem) : nullptr;
-    if (!pub) {
-        Py_XDECREF(priv);
-        return nullptr;
-    }
-    PyObject* pair = PyTuple_Pack(2, priv, pub);
-    Py_DECREF(priv);
-    Py_DECREF(pub);
-    return pair;
-}
-
-PyObject* load_key(PyObject* obj, bool is_private) {
-    std::string_view pem;
-    if (!pem_text(obj, is_private ? rsa::PRIVATE_PEM_PREFIX : rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
-    ossl::PKey key;
-    const bool ok = released([&] {
-        key = is_private ? rsa::private_key_from_text(pem) : rsa::public_key_from_text(pem);
-    });
-    if (!ok) return nullptr;
-    return wrap_key(is_private ? PrivateKeyType : PublicKeyType, std::move(key));
-}
-
-PyObject* load_public(PyObject* const* args) { return load_key(args[0], false); }
-PyObject* load_private(PyObject* const* args) { return load_key(args[0], true); }
-
-// ---- OAEP blocks
-
-PyObject* encrypt_oaep_py(PyObject* const* args) {
-    BytesArg data;
-    if (!data.load(args[0])) return nullptr;
-    std::uint64_t n = 0;
-    if (!data.length(args[0], n)) return nullptr;
-    // The size test comes before the key text is looked at.
-    PyObject* ok = guarded([&]() -> PyObject* {
-        rsa::check_oaep_size(n);
-        return Py_None;
-    });
-    if (!ok) return nullptr;
-    return rsafam::encrypt_oaep(data, args[1]);
-}
-
-PyObject* decrypt_oaep_py(PyObject* const* args) {
-    BytesArg blob;
-    if (!blob.load(args[0])) return nullptr;
-    return rsafam::decrypt_oaep(blob, args[1]);
-}
-
-// ---- Signatures
-
-PyObject* sign_view(BytesArg& data, PyObject* private_pem) {
-    std::string_view pem;
-    if (!pem_text(private_pem, rsa::PRIVATE_PEM_PREFIX, pem)) return nullptr;
-    Bytes sig;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::private_key_from_text(pem);
-        if (data.ok()) sig = rsa::sign(key.get(), data.view());
-    });
-    if (!ok) return nullptr;
-    if (!data.ok()) {
-        data.restore();
-        return raise_from_current(ErrorKind::Signature, rsa::SIGN_PREFIX);
-    }
-    return to_bytes(sig);
-}
-
-// Bad key text raises; a signature that does not match answers False; other failures (arguments
-// that are not bytes, a key that is not RSA) reach the caller as they are.
-PyObject* verify_view(BytesArg& data, BytesArg& signature, PyObject* public_pem) {
-    std::string_view pem;
-    if (!pem_text(public_pem, rsa::PUBLIC_PEM_PREFIX, pem)) return nullptr;
-    bool valid = false;
-    const bool ok = released([&] {
-        const ossl::PKey key = rsa::public_key_from_text(pem);
-        if (data.ok() && signature.ok()) valid = rsa::pss_verify(key.get(), data.view(), signature.view());
-    });
-    if (!ok) return nullptr;
-    if (!signature.ok()) return signature.restore();
-    if (!data.ok()) return data.restore();
-    return PyBool_FromLong(valid);
-}
-
-PyObject* sign_bytes(PyObject* const* args) {
-    BytesArg data;
-    if (!data.load(args[0])) return nullptr;
-    return sign_view(data, args[1]);
-}
-
-PyObject* verify_bytes(PyObject* const* args) {
-    BytesArg data, signature;
-    if (!data.load(args[0])) return nullptr;
-    if (!signature.load(args[1])) return nullptr;
-    return verify_view(data, signature, args[2]);
-}
-
-PyObject* sign_str(PyObject* const* args) {
-    Text plaintext;
-    if (!plaintext.load(args[0], "plaintext")) return nullptr;
-    BytesArg data;
-    data.set(plaintext.bytes());
-    PyObject* sig = sign_view(data, args[1]);
-    if (!sig) return nullptr;
-    PyObject* text = base64_text(view_of_bytes(sig));
-    Py_DECREF(sig);
-    return text;
-}
-
-PyObject* verify_str(PyObject* const* args) {
-    std::optional<Bytes> sig;
-    if (!decode_base64_arg(args[1], sig)) {
-        // Not a signature at all: the answer is no, and the key text is never looked at.
-        if (!current_is_ordinary()) return nullptr;
-        PyErr_Clear();
-        Py_RETURN_FALSE;
-    }
-    Text plaintext;
-    if (!plaintext.load(args[0], "plaintext")) return nullptr;
-    BytesArg data, signature;
-    data.set(plaintext.bytes());
-    signature.set(*sig);
-    return verify_view(data, signature, args[2]);
-}
-
-// ---- Data of any size
-
-PyObject* encrypt_any(BytesArg& data, std::uint64_t n, PyObject* public_pem) {
-    if (n <= rsa::MAX_OAEP_PLAINTEXT) return rsafam::encrypt_oaep(data, public_pem);
-    if (!import_hybrid_core()) return nullptr;
-    return rsafam::hybrid_encrypt(data, public_pem);
-}
-
 PyObject* encrypt_bytes(PyObject* const* args) {
-    const int truthy = PyObject_IsTrue(args[0]);
-    if (truthy < 0) return nullptr;
-    if (!truthy) return raise(ErrorKind::InvalidInput, "Data cannot be empty");
-    BytesArg data;
-    if (!data.load(args[0])) return nullptr;
-    std::uint64_t n = 0;
-    if (!data.length(args[0], n)) return nullptr;
-    return encrypt_any(data, n, args[1]);
-}
-
-PyObject* encrypt_bytes_of_text(BytesArg& data, PyObject* public_pem) {
-    return encrypt_any(data, data.view().size(), public_pem);
-}
-
-PyObject* decrypt_any(ByteView blob, PyObject* private_pem) {
-    if (!import_hybrid_core()) return nullptr;
-    return rsafam::hybrid_decrypt_auto(blob, private_pem);
+    BytesIn data;
+    PemIn pem;
+    if (!data.load_truth(args[0], true) || !pem.load(args[1])) return nullptr;
+    if (hybrid::needs_envelope(data.arg().length()) && !import_hybrid_core()) return nullptr;
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        hybrid::encrypt_any(data.arg(), pem.arg(), out);
+        return out;
+    });
 }
 
 PyObject* decrypt_bytes(PyObject* const* args) {
     if (!import_hybrid_core()) return nullptr;
-    Buffer blob;
-    if (!blob.load(args[0])) return nullptr;
-    return rsafam::hybrid_decrypt_auto(blob.view(), args[1]);
+    BytesIn blob;
+    PemIn pem;
+    if (!blob.load(args[0]) || !pem.load(args[1])) return nullptr;
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        hybrid::decrypt_auto(blob.arg(), pem.arg(), out);
+        return out;
+    });
 }
 
-PyObject* encrypt_str(PyObject* const* args) { return rsafam::encrypt_text(args[0], args[1], encrypt_bytes_of_text); }
-PyObject* decrypt_str(PyObject* const* args) { return rsafam::decrypt_text(args[0], args[1], decrypt_any); }
+PyObject* encrypt_str(PyObject* const* args) {
+    TextIn plaintext;
+    PemIn pem;
+    if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
+    if (hybrid::needs_envelope(plaintext.arg().length()) && !import_hybrid_core()) return nullptr;
+    return call(
+        Gil::release(), [&] { return hybrid::encrypt_any_text(plaintext.arg(), pem.arg()); },
+        [](const Bytes& sealed) { return base64_text(sealed); });
+}
+
+PyObject* decrypt_str(PyObject* const* args) {
+    Base64In ciphertext;
+    PemIn pem;
+    if (!ciphertext.load(args[0]) || !pem.load(args[1])) return nullptr;
+    if (!import_hybrid_core()) return nullptr;
+    return call(
+        Gil::release(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
+        [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
+}
 
 const Register objects{
     ObjectSpec{kModule, "_OAEP", make_oaep},
@@ -483,12 +304,12 @@ const Register functions{
     FunctionSpec{kModule, "_pss", pss, {}, "padding.PSS",
                  "Return the PSS parameters of every signature: MGF1-SHA-256, 32-byte salt.\n\n"
                  "The result is an immutable tesmar.rsa.core.PSS object. Never raises."},
-    FunctionSpec{kModule, "_encrypt_oaep", encrypt_oaep_py, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
+    FunctionSpec{kModule, "_encrypt_oaep", encrypt_oaep, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
                  "Encrypt at most MAX_OAEP_PLAINTEXT (446) bytes as one RSA-OAEP block.\n\n"
                  "Returns the block (512 bytes for a 4096-bit key). Raises InvalidInputError for longer\n"
                  "data (before the key is read) and for bad key text, EncryptionError\n"
                  "'RSA encryption failed: ...' when the primitive fails or data is not bytes-like."},
-    FunctionSpec{kModule, "_decrypt_oaep", decrypt_oaep_py, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
+    FunctionSpec{kModule, "_decrypt_oaep", decrypt_oaep, {{"blob", "bytes"}, {"private_pem", "str"}}, "bytes",
                  "Decrypt one RSA-OAEP block; returns the plaintext bytes.\n\n"
                  "Raises InvalidInputError for bad key text, DecryptionError 'RSA decryption failed: ...'\n"
                  "for a wrong key, an altered block, a block of the wrong length, or a blob that is not\n"
