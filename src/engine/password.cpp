@@ -18,6 +18,7 @@
 #include <openssl/sha.h>
 
 #include "engine/errors.hpp"
+#include "engine/openssl.hpp"
 
 namespace tesmar::password {
 namespace {
@@ -85,67 +86,75 @@ struct Scratch {
     Word* block_words() { return reinterpret_cast<Word*>(block); }
 };
 
+// HMAC key: the password, or its digest when it is longer than a block, zero-filled. The inner
+// and outer key pads are absorbed once; every later hash starts from these states.
 template <class H>
-void derive(ByteView password, ByteView salt, std::uint32_t iterations, MutableBytes out) {
-    using Word = typename H::Word;
-    auto s = std::make_unique<Scratch<H>>();
-    constexpr std::size_t kWords = Scratch<H>::kWords;
-
-    // HMAC key: the password, or its digest when it is longer than a block, zero-filled.
-    std::memset(s->pad, 0, H::kBlock);
+void absorb_key(Scratch<H>& s, ByteView password) {
+    std::memset(s.pad, 0, H::kBlock);
     if (password.size() > H::kBlock) {
-        H::init(&s->work);
-        H::update(&s->work, password.data(), password.size());
-        H::final(&s->work, s->pad);
+        H::init(&s.work);
+        H::update(&s.work, password.data(), password.size());
+        H::final(&s.work, s.pad);
     } else if (!password.empty()) {
-        std::memcpy(s->pad, password.data(), password.size());
+        std::memcpy(s.pad, password.data(), password.size());
     }
-    for (std::size_t i = 0; i < H::kBlock; ++i) s->pad[i] ^= 0x36;
-    H::init(&s->inner);
-    H::update(&s->inner, s->pad, H::kBlock);
-    for (std::size_t i = 0; i < H::kBlock; ++i) s->pad[i] ^= 0x36 ^ 0x5c;
-    H::init(&s->outer);
-    H::update(&s->outer, s->pad, H::kBlock);
-    std::memcpy(s->inner_state, s->inner.h, sizeof s->inner_state);
-    std::memcpy(s->outer_state, s->outer.h, sizeof s->outer_state);
+    for (std::size_t i = 0; i < H::kBlock; ++i) s.pad[i] ^= 0x36;
+    H::init(&s.inner);
+    H::update(&s.inner, s.pad, H::kBlock);
+    for (std::size_t i = 0; i < H::kBlock; ++i) s.pad[i] ^= 0x36 ^ 0x5c;
+    H::init(&s.outer);
+    H::update(&s.outer, s.pad, H::kBlock);
+    std::memcpy(s.inner_state, s.inner.h, sizeof s.inner_state);
+    std::memcpy(s.outer_state, s.outer.h, sizeof s.outer_state);
 
     // Both hashes of an iteration cover one key-pad block plus one digest, so their final block
     // has the same fixed tail: the 0x80 terminator and the bit length of block + digest.
-    std::memset(s->block, 0, H::kBlock);
-    s->block[H::kDigest] = 0x80;
+    std::memset(s.block, 0, H::kBlock);
+    s.block[H::kDigest] = 0x80;
     const std::uint64_t bits = (H::kBlock + H::kDigest) * 8;
-    for (std::size_t i = 0; i < 8; ++i) s->block[H::kBlock - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    for (std::size_t i = 0; i < 8; ++i) s.block[H::kBlock - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
 
-    Word* const words = s->block_words();
+// T_b = U_1 xor ... xor U_c, left in s.block (big-endian, as the digest reads).
+template <class H>
+void output_block(Scratch<H>& s, ByteView salt, std::uint32_t b, std::uint32_t iterations) {
+    constexpr std::size_t kWords = Scratch<H>::kWords;
+    auto* const words = s.block_words();
+    // U_1 = HMAC(P, S || INT(b)), the only message of arbitrary length.
+    const std::uint8_t index[4] = {static_cast<std::uint8_t>(b >> 24), static_cast<std::uint8_t>(b >> 16),
+                                   static_cast<std::uint8_t>(b >> 8), static_cast<std::uint8_t>(b)};
+    s.work = s.inner;
+    H::update(&s.work, salt.data(), salt.size());
+    H::update(&s.work, index, sizeof index);
+    H::final(&s.work, s.digest);
+    s.work = s.outer;
+    H::update(&s.work, s.digest, H::kDigest);
+    H::final(&s.work, s.block);  // U_1 lands where the next inner hash reads it
+    for (std::size_t k = 0; k < kWords; ++k) s.sum[k] = to_big_endian(words[k]);
+
+    // U_j = HMAC(P, U_{j-1}): the state words go straight back into the block in big-endian
+    // order, with no digest serialisation in between.
+    for (std::uint32_t j = 1; j < iterations; ++j) {
+        std::memcpy(s.work.h, s.inner_state, sizeof s.inner_state);
+        H::transform(&s.work, s.block);
+        for (std::size_t k = 0; k < kWords; ++k) words[k] = to_big_endian(s.work.h[k]);
+        std::memcpy(s.work.h, s.outer_state, sizeof s.outer_state);
+        H::transform(&s.work, s.block);
+        for (std::size_t k = 0; k < kWords; ++k) {
+            words[k] = to_big_endian(s.work.h[k]);
+            s.sum[k] ^= s.work.h[k];
+        }
+    }
+    for (std::size_t k = 0; k < kWords; ++k) words[k] = to_big_endian(s.sum[k]);
+}
+
+template <class H>
+void derive(ByteView password, ByteView salt, std::uint32_t iterations, MutableBytes out) {
+    auto s = std::make_unique<Scratch<H>>();
+    absorb_key(*s, password);
     const std::size_t blocks = (out.size() + H::kDigest - 1) / H::kDigest;
     for (std::size_t b = 1; b <= blocks; ++b) {
-        // U_1 = HMAC(P, S || INT(b)), the only message of arbitrary length.
-        const std::uint8_t index[4] = {static_cast<std::uint8_t>(b >> 24), static_cast<std::uint8_t>(b >> 16),
-                                       static_cast<std::uint8_t>(b >> 8), static_cast<std::uint8_t>(b)};
-        s->work = s->inner;
-        H::update(&s->work, salt.data(), salt.size());
-        H::update(&s->work, index, sizeof index);
-        H::final(&s->work, s->digest);
-        s->work = s->outer;
-        H::update(&s->work, s->digest, H::kDigest);
-        H::final(&s->work, s->block);  // U_1 lands where the next inner hash reads it
-        for (std::size_t k = 0; k < kWords; ++k) s->sum[k] = to_big_endian(words[k]);
-
-        // U_j = HMAC(P, U_{j-1}): the state words go straight back into the block in big-endian
-        // order, with no digest serialisation in between.
-        for (std::uint32_t j = 1; j < iterations; ++j) {
-            std::memcpy(s->work.h, s->inner_state, sizeof s->inner_state);
-            H::transform(&s->work, s->block);
-            for (std::size_t k = 0; k < kWords; ++k) words[k] = to_big_endian(s->work.h[k]);
-            std::memcpy(s->work.h, s->outer_state, sizeof s->outer_state);
-            H::transform(&s->work, s->block);
-            for (std::size_t k = 0; k < kWords; ++k) {
-                words[k] = to_big_endian(s->work.h[k]);
-                s->sum[k] ^= s->work.h[k];
-            }
-        }
-
-        for (std::size_t k = 0; k < kWords; ++k) words[k] = to_big_endian(s->sum[k]);
+        output_block(*s, salt, static_cast<std::uint32_t>(b), iterations);
         const std::size_t offset = (b - 1) * H::kDigest;
         const std::size_t take = std::min(H::kDigest, out.size() - offset);
         std::memcpy(out.data() + offset, s->block, take);
@@ -182,6 +191,40 @@ void pbkdf2_hmac(Hash hash, ByteView password, ByteView salt, std::uint32_t iter
     } else {
         derive<Sha256>(password, salt, iterations, out);
     }
+}
+
+void derive(Hash hash, const BytesArg& password, const BytesArg& salt, const Arg<std::int64_t>& iterations,
+            const Arg<std::int64_t>& length, Sink& out) {
+    const ByteView pw = password.get();
+    const ByteView sl = salt.get();
+    const std::int64_t count = iterations.get();
+    const std::int64_t n = length.get();
+    check_parameters(hash, count, n);
+    pbkdf2_hmac(hash, pw, sl, static_cast<std::uint32_t>(count), out.reserve(static_cast<std::size_t>(n)));
+}
+
+NewRecord new_record(const BytesArg& password, const Arg<std::int64_t>& iterations) {
+    if (password.falsy()) throw Error(ErrorKind::InvalidInput, PASSWORD_EMPTY);
+    NewRecord r{Bytes(SALT_LENGTH), SecureBytes(OUTPUT_LENGTH)};
+    ossl::os_random(r.salt);
+    const ByteView pw = password.get();
+    const std::int64_t count = iterations.get();
+    check_parameters(RECORD_HASH, count, OUTPUT_LENGTH);
+    pbkdf2_hmac(RECORD_HASH, pw, r.salt, static_cast<std::uint32_t>(count), r.hash.span());
+    return r;
+}
+
+bool matches(Hash hash, ByteView password, ByteView salt, ByteView stored, std::int64_t iterations,
+             std::int64_t length) {
+    try {
+        check_parameters(hash, iterations, length);
+    } catch (const Error&) {
+        return false;
+    }
+    if (static_cast<std::uint64_t>(length) != stored.size()) return false;
+    SecureBytes derived(stored.size());
+    pbkdf2_hmac(hash, password, salt, static_cast<std::uint32_t>(iterations), derived.span());
+    return ossl::equal_ct(derived, stored);
 }
 
 }  // namespace tesmar::password

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "engine/args.hpp"
 #include "engine/bytes.hpp"
 
 namespace tesmar::password {
@@ -28,5 +29,38 @@ void check_parameters(Hash hash, std::int64_t iterations, std::int64_t length);
 // function calls on the precomputed HMAC inner and outer states. Throws Error(Value) for counts
 // that check_parameters refuses.
 void pbkdf2_hmac(Hash hash, ByteView password, ByteView salt, std::uint32_t iterations, MutableBytes out);
+
+// ---- Records: what new ones are made with, and when an old one is due for replacing.
+
+inline constexpr char ALGORITHM[] = "pbkdf2";
+inline constexpr int VERSION = 2;
+inline constexpr std::int64_t DEFAULT_ITERATIONS = 210000;
+inline constexpr std::size_t SALT_LENGTH = 32;
+inline constexpr std::size_t OUTPUT_LENGTH = 64;
+inline constexpr char HASH_ALGORITHM[] = "SHA512";
+inline constexpr Hash RECORD_HASH = Hash::Sha512;
+inline constexpr std::int64_t UPGRADE_THRESHOLD = 210000;
+
+inline constexpr const char* PASSWORD_EMPTY = "Password cannot be empty";
+
+// _derive, once the hash is known: password, salt, iteration count and length in that order,
+// then their bounds (ValueError), then the derived bytes.
+void derive(Hash hash, const BytesArg& password, const BytesArg& salt, const Arg<std::int64_t>& iterations,
+            const Arg<std::int64_t>& length, Sink& out);
+
+// hash_password: a password the caller gave as false is refused first (InvalidInput
+// PASSWORD_EMPTY); a fresh salt is drawn; then the password and the caller's count are met and
+// OUTPUT_LENGTH bytes of RECORD_HASH derived. The binding writes the record.
+struct NewRecord {
+    Bytes salt;
+    SecureBytes hash;
+};
+NewRecord new_record(const BytesArg& password, const Arg<std::int64_t>& iterations);
+
+// Whether a password matches a record's salt and stored hash under its counts, in constant time.
+// Counts PBKDF2 cannot use never match, and neither does a stored hash of another length than
+// the record's own: no derivation is spent (or allocated) on such a record.
+bool matches(Hash hash, ByteView password, ByteView salt, ByteView stored, std::int64_t iterations,
+             std::int64_t length);
 
 }  // namespace tesmar::password

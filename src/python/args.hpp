@@ -47,6 +47,30 @@ private:
     bool held_ = false;
 };
 
+// An owned reference, released when it goes out of scope.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* p) : p_(p) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(p_); }
+    PyObject* get() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    PyObject* release() {
+        PyObject* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset(PyObject* p) {
+        Py_XDECREF(p_);
+        p_ = p;
+    }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
 // ---- Arguments for the engine (engine/args.hpp): converted, or unusable with the reason kept.
 //
 // load() never raises for an argument it cannot convert: it keeps the exception for the engine

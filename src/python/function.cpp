@@ -351,15 +351,16 @@ int install_natives(PyObject* module) {
     const char* name = PyModule_GetName(module);
     if (!name) return -1;
     PyObject* globals = PyModule_GetDict(module);  // borrowed
-    for (const FunctionSpec& fdef : function_registry()) {
-        if (std::string_view(fdef.module) != name) continue;
-        PyObject* fn = make_function(fdef, globals);
-        if (!fn || PyModule_Add(module, fdef.name, fn) < 0) return -1;
-    }
+    // Objects first: default expressions of the functions may name them.
     for (const ObjectSpec& fdef : object_registry()) {
         if (std::string_view(fdef.module) != name) continue;
         PyObject* obj = fdef.make();
         if (!obj || PyModule_Add(module, fdef.name, obj) < 0) return -1;
+    }
+    for (const FunctionSpec& fdef : function_registry()) {
+        if (std::string_view(fdef.module) != name) continue;
+        PyObject* fn = make_function(fdef, globals);
+        if (!fn || PyModule_Add(module, fdef.name, fn) < 0) return -1;
     }
     return 0;
 }

@@ -7,46 +7,14 @@
 #include <cstdio>
 #include <ctime>
 
-#include "engine/openssl.hpp"
 #include "engine/password.hpp"
-#include "python/args.hpp"
-#include "python/errors.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
 
 namespace tesmar::py {
 namespace {
 
 constexpr const char* kModule = "tesmar.password.core";
-
-// An owned reference, released when it goes out of scope.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(PyObject* p) : p_(p) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { Py_XDECREF(p_); }
-    PyObject* get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    PyObject* release() {
-        PyObject* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    void reset(PyObject* p) {
-        Py_XDECREF(p_);
-        p_ = p;
-    }
-
-private:
-    PyObject* p_ = nullptr;
-};
-
-// A constant of the module, read at call time like the module's own code would read its globals.
-PyObject* core_global(const char* name) {
-    Ref mod(PyImport_ImportModule(kModule));
-    return mod ? PyObject_GetAttrString(mod.get(), name) : nullptr;
-}
 
 PyObject* json_function(const char* name) {
     Ref json(PyImport_ImportModule("json"));
@@ -55,34 +23,40 @@ PyObject* json_function(const char* name) {
 
 // The password as password.encode("utf-8") gives it: a str yields its UTF-8 (UnicodeEncodeError
 // for lone surrogates); anything else answers to its own `encode`, or fails as it would in Python.
-class PasswordBytes {
+class PasswordIn : public Held {
 public:
     bool load(PyObject* password) {
         if (PyUnicode_CheckExact(password)) {
-            if (!text_.load(password, "password")) return false;
-            view_ = text_.bytes();
+            if (!text_.load(password, "password")) return keep_failure();
+            arg_ = BytesArg(text_.bytes(), this);
             return true;
         }
         encoded_.reset(PyObject_CallMethod(password, "encode", "s", "utf-8"));
-        if (!encoded_ || !buffer_.load(encoded_.get())) return false;
-        view_ = buffer_.view();
+        if (!encoded_ || !buffer_.load(encoded_.get())) return keep_failure();
+        arg_ = BytesArg(buffer_.view(), this);
         return true;
     }
-    ByteView view() const { return view_; }
+    // The truth test first, raising at once if it fails: an empty password is refused before
+    // anything else is looked at.
+    bool load_truth(PyObject* password) {
+        const int truth = PyObject_IsTrue(password);
+        if (truth < 0 || !load(password)) return false;
+        arg_.set_falsy(!truth);
+        return true;
+    }
+    const BytesArg& arg() const { return arg_; }
+    // The kept failure as the current exception again (for callers that judge it at once).
+    void restore() const { PyErr_SetRaisedException(take_error()); }
 
 private:
+    bool keep_failure() {
+        arg_ = BytesArg::unusable(this);
+        return keep();
+    }
     Text text_;
     Ref encoded_;
     Buffer buffer_;  // declared after encoded_: released before it
-    ByteView view_;
-};
-
-// Everything one derivation needs, gathered with the GIL held.
-struct Request {
-    password::Hash hash{};
-    PasswordBytes password;
-    std::int64_t iterations = 0;
-    std::int64_t length = 0;
+    BytesArg arg_;
 };
 
 PyObject* raise_unsupported_hash(PyObject* name) {
@@ -97,20 +71,20 @@ PyObject* raise_unsupported_hash(PyObject* name) {
 }
 
 // A hash name is upper-cased with the host's str.upper (so any letter case is accepted) and must
-// be a key of the module's _HASHES table.
+// then name one of the engine's hashes.
 bool resolve_hash(PyObject* name, password::Hash& out) {
     Ref upper(PyObject_CallMethod(name, "upper", nullptr));
     if (!upper) return false;
-    Ref table(core_global("_HASHES"));
-    if (!table) return false;
-    const int listed = PySequence_Contains(table.get(), upper.get());
-    if (listed < 0) return false;
     std::optional<password::Hash> hash;
-    if (listed && PyUnicode_Check(upper.get())) {
+    if (PyUnicode_Check(upper.get())) {
         Py_ssize_t n = 0;
         const char* text = PyUnicode_AsUTF8AndSize(upper.get(), &n);
-        if (!text) return false;
-        hash = password::hash_named({text, static_cast<std::size_t>(n)});
+        if (!text) {
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+            PyErr_Clear();  // lone surrogates: no hash has such a name
+        } else {
+            hash = password::hash_named({text, static_cast<std::size_t>(n)});
+        }
     }
     if (!hash) {
         raise_unsupported_hash(name);
@@ -120,51 +94,20 @@ bool resolve_hash(PyObject* name, password::Hash& out) {
     return true;
 }
 
-// An integer as the primitive takes it (anything with __index__), saturated to 64 bits so that a
-// huge value meets the bounds check rather than an overflow of its own.
-bool to_count(PyObject* obj, std::int64_t& out) {
-    Ref n(PyNumber_Index(obj));
-    if (!n) return false;
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(n.get(), &overflow);
-    if (v == -1 && PyErr_Occurred()) return false;
-    out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : v;
-    return true;
-}
-
-bool check_counts(const Request& r) {
-    return guarded([&]() -> PyObject* {
-               password::check_parameters(r.hash, r.iterations, r.length);
-               return Py_None;
-           }) != nullptr;
-}
-
-// Runs PBKDF2 into `out` (r.length bytes) with the GIL released.
-bool run(const Request& r, ByteView salt, MutableBytes out) {
-    return released(
-        [&] { password::pbkdf2_hmac(r.hash, r.password.view(), salt, static_cast<std::uint32_t>(r.iterations), out); });
-}
-
-// The same into a new wiping buffer, for derived keys that never leave this file.
-bool run_secret(const Request& r, ByteView salt, SecureBytes& out) {
-    return guarded([&]() -> PyObject* {
-               out = SecureBytes(static_cast<std::size_t>(r.length));
-               NoGil nogil;
-               password::pbkdf2_hmac(r.hash, r.password.view(), salt, static_cast<std::uint32_t>(r.iterations),
-                                     out.span());
-               return Py_None;
-           }) != nullptr;
-}
-
 PyObject* derive(PyObject* const* args) {
-    Request r;
-    Buffer salt;
-    if (!resolve_hash(args[4], r.hash) || !r.password.load(args[0]) || !salt.load(args[1]) ||
-        !to_count(args[2], r.iterations) || !to_count(args[3], r.length) || !check_counts(r))
+    password::Hash hash{};
+    if (!resolve_hash(args[4], hash)) return nullptr;
+    PasswordIn password;
+    BytesIn salt;
+    IntIn iterations, length;
+    if (!password.load(args[0]) || !salt.load(args[1]) || !iterations.load_index(args[2]) ||
+        !length.load_index(args[3]))
         return nullptr;
-    OutBytes out(static_cast<std::size_t>(r.length));
-    if (!out.ok() || !run(r, salt.view(), out.span())) return nullptr;
-    return out.release();
+    BytesResult out;
+    return call(Gil::release(), [&]() -> BytesResult& {
+        password::derive(hash, password.arg(), salt.arg(), iterations.arg(), length.arg(), out);
+        return out;
+    });
 }
 
 // The current UTC time to the whole second, as "2026-12-07T11:33:16Z".
@@ -186,48 +129,31 @@ PyObject* canonical_json(PyObject* value) {
     return kwargs ? PyObject_Call(dumps.get(), args.get(), kwargs.get()) : nullptr;
 }
 
-PyObject* hash_password(PyObject* const* args) {
-    PyObject* const password = args[0];
-    PyObject* const iterations = args[1];
-    const int truth = PyObject_IsTrue(password);
-    if (truth < 0) return nullptr;
-    if (!truth) return raise(ErrorKind::InvalidInput, "Password cannot be empty");
+PyObject* int_object(std::int64_t v) { return PyLong_FromLongLong(v); }
 
-    Ref salt_length(core_global("SALT_LENGTH"));
-    Ref output_length(salt_length ? core_global("OUTPUT_LENGTH") : nullptr);
-    Ref hash_name(output_length ? core_global("HASH_ALGORITHM") : nullptr);
-    std::int64_t salt_size = 0;
-    if (!hash_name || !to_count(salt_length.get(), salt_size)) return nullptr;
-    if (salt_size < 0 || salt_size > PY_SSIZE_T_MAX) return raise(ErrorKind::Value, "salt length out of range");
-
-    Bytes salt;
-    Request r;
-    if (!guarded([&]() -> PyObject* {
-            salt.resize(static_cast<std::size_t>(salt_size));
-            ossl::os_random(salt);
-            return Py_None;
-        }))
-        return nullptr;
-    if (!resolve_hash(hash_name.get(), r.hash) || !r.password.load(password) || !to_count(iterations, r.iterations) ||
-        !to_count(output_length.get(), r.length) || !check_counts(r))
-        return nullptr;
-    SecureBytes derived;
-    if (!run_secret(r, salt, derived)) return nullptr;
-
-    Ref algorithm(core_global("ALGORITHM"));
-    Ref version(algorithm ? core_global("VERSION") : nullptr);
-    Ref created(version ? utc_now_text() : nullptr);
-    Ref hash_text(created ? base64_text(derived) : nullptr);
-    Ref salt_text(hash_text ? base64_text(salt) : nullptr);
+// One record, in the order of its keys; the iteration count goes in as the caller gave it.
+PyObject* record_text(const password::NewRecord& r, PyObject* iterations) {
+    Ref created(utc_now_text());
+    Ref hash_text(created ? base64_text(r.hash) : nullptr);
+    Ref salt_text(hash_text ? base64_text(r.salt) : nullptr);
     if (!salt_text) return nullptr;
-    // The iteration count goes into the record as the caller gave it.
-    Ref parameters(Py_BuildValue("{s:O,s:O,s:O,s:O}", "hashAlgorithm", hash_name.get(), "iterations", iterations,
-                                 "outputLength", output_length.get(), "saltLength", salt_length.get()));
-    Ref record(parameters ? Py_BuildValue("{s:O,s:O,s:O,s:O,s:O,s:O}", "algorithm", algorithm.get(), "createdUtc",
-                                          created.get(), "hash", hash_text.get(), "parameters", parameters.get(),
-                                          "salt", salt_text.get(), "version", version.get())
+    Ref parameters(Py_BuildValue("{s:s,s:O,s:n,s:n}", "hashAlgorithm", password::HASH_ALGORITHM, "iterations",
+                                 iterations, "outputLength", static_cast<Py_ssize_t>(password::OUTPUT_LENGTH),
+                                 "saltLength", static_cast<Py_ssize_t>(password::SALT_LENGTH)));
+    Ref record(parameters ? Py_BuildValue("{s:s,s:O,s:O,s:O,s:O,s:i}", "algorithm", password::ALGORITHM,
+                                          "createdUtc", created.get(), "hash", hash_text.get(), "parameters",
+                                          parameters.get(), "salt", salt_text.get(), "version", password::VERSION)
                           : nullptr);
     return record ? canonical_json(record.get()) : nullptr;
+}
+
+PyObject* hash_password(PyObject* const* args) {
+    PasswordIn password;
+    IntIn iterations;
+    if (!password.load_truth(args[0]) || !iterations.load_index(args[1])) return nullptr;
+    return call(
+        Gil::release(), [&] { return password::new_record(password.arg(), iterations.arg()); },
+        [&](const password::NewRecord& r) { return record_text(r, args[1]); });
 }
 
 // json.loads of the text; None when it is not JSON or not a JSON object.
@@ -270,8 +196,23 @@ bool pending_is_record_problem(bool tesmar_errors_too) {
     return match;
 }
 
-// 1 when the password matches the record, 0 when not, -1 with the exception set.
-int check_record(PyObject* password, PyObject* record) {
+// A record's number as the host's int() reads it, saturated to 64 bits (a huge count then meets
+// the bounds of PBKDF2 rather than an overflow of its own).
+bool record_count(PyObject* mapping, const char* key, std::int64_t& out) {
+    Ref value(PyMapping_GetItemString(mapping, key));
+    Ref number(value ? PyNumber_Long(value.get()) : nullptr);
+    if (!number) return false;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : v;
+    return true;
+}
+
+// 1 when the password matches the record, 0 when not, -1 with the exception set. The record's
+// fields are read as Python code would read them, in this order: salt, hash, the counts, the
+// hash name; then the password is encoded and the engine compares.
+int check_record(PyObject* password_obj, PyObject* record) {
     std::optional<Bytes> salt;
     std::optional<Bytes> stored;
     Ref salt_text(PyMapping_GetItemString(record, "salt"));
@@ -279,29 +220,29 @@ int check_record(PyObject* password, PyObject* record) {
     Ref hash_text(PyMapping_GetItemString(record, "hash"));
     if (!hash_text || !decode_base64_arg(hash_text.get(), stored)) return -1;
     Ref parameters(PyMapping_GetItemString(record, "parameters"));
-    if (!parameters) return -1;
-    Ref iterations_value(PyMapping_GetItemString(parameters.get(), "iterations"));
-    Ref iterations(iterations_value ? PyNumber_Long(iterations_value.get()) : nullptr);
-    Ref length_value(iterations ? PyMapping_GetItemString(parameters.get(), "outputLength") : nullptr);
-    Ref length(length_value ? PyNumber_Long(length_value.get()) : nullptr);
-    if (!length) return -1;
+    std::int64_t iterations = 0, length = 0;
+    if (!parameters || !record_count(parameters.get(), "iterations", iterations) ||
+        !record_count(parameters.get(), "outputLength", length))
+        return -1;
     PyObject* named = nullptr;
     const int has_name = PyMapping_GetOptionalItemString(parameters.get(), "hashAlgorithm", &named);
     if (has_name < 0) return -1;
-    Ref name_value(has_name ? named : core_global("HASH_ALGORITHM"));
+    Ref name_value(has_name ? named : PyUnicode_FromString(password::HASH_ALGORITHM));
     Ref name(name_value ? PyObject_Str(name_value.get()) : nullptr);
-    if (!name) return -1;
-
-    Request r;
-    if (!resolve_hash(name.get(), r.hash) || !r.password.load(password) || !to_count(iterations.get(), r.iterations) ||
-        !to_count(length.get(), r.length) || !check_counts(r))
+    password::Hash hash{};
+    if (!name || !resolve_hash(name.get(), hash)) return -1;
+    PasswordIn password;
+    if (!password.load(password_obj)) return -1;
+    if (!password.arg().usable()) {
+        password.restore();
         return -1;
-    // Digests of different lengths never compare equal: a record whose outputLength disagrees
-    // with its own hash is answered without spending (or allocating) a derivation on it.
-    if (static_cast<std::uint64_t>(r.length) != stored->size()) return 0;
-    SecureBytes derived;
-    if (!run_secret(r, *salt, derived)) return -1;
-    return ossl::equal_ct(derived, *stored) ? 1 : 0;
+    }
+    PyObject* match = call(Gil::release(), [&] {
+        return password::matches(hash, password.arg().get(), *salt, *stored, iterations, length);
+    });
+    if (!match) return -1;
+    Py_DECREF(match);
+    return match == Py_True ? 1 : 0;
 }
 
 PyObject* verify_password(PyObject* const* args) {
@@ -327,7 +268,7 @@ PyObject* needs_rehash(PyObject* const* args) {
     Ref parameters(PyMapping_GetItemString(record.get(), "parameters"));
     Ref value(parameters ? PyMapping_GetItemString(parameters.get(), "iterations") : nullptr);
     Ref count(value ? PyNumber_Long(value.get()) : nullptr);
-    Ref threshold(count ? core_global("UPGRADE_THRESHOLD") : nullptr);
+    Ref threshold(count ? int_object(password::UPGRADE_THRESHOLD) : nullptr);
     const int below = threshold ? PyObject_RichCompareBool(count.get(), threshold.get(), Py_LT) : -1;
     if (below < 0) {
         if (!pending_is_record_problem(false)) return nullptr;
@@ -336,6 +277,17 @@ PyObject* needs_rehash(PyObject* const* args) {
     }
     return PyBool_FromLong(below);
 }
+
+// The record parameters, from the engine.
+const Register constants{
+    ObjectSpec{kModule, "ALGORITHM", [] { return PyUnicode_FromString(password::ALGORITHM); }},
+    ObjectSpec{kModule, "VERSION", [] { return int_object(password::VERSION); }},
+    ObjectSpec{kModule, "DEFAULT_ITERATIONS", [] { return int_object(password::DEFAULT_ITERATIONS); }},
+    ObjectSpec{kModule, "SALT_LENGTH", [] { return int_object(password::SALT_LENGTH); }},
+    ObjectSpec{kModule, "OUTPUT_LENGTH", [] { return int_object(password::OUTPUT_LENGTH); }},
+    ObjectSpec{kModule, "HASH_ALGORITHM", [] { return PyUnicode_FromString(password::HASH_ALGORITHM); }},
+    ObjectSpec{kModule, "UPGRADE_THRESHOLD", [] { return int_object(password::UPGRADE_THRESHOLD); }},
+};
 
 const Register functions{
     FunctionSpec{kModule, "_derive", derive,

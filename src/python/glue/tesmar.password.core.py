@@ -15,15 +15,11 @@ import hashlib
 
 from tesmar.errors import InvalidInputError, TesmarError
 
-ALGORITHM = "pbkdf2"
-VERSION = 2
-DEFAULT_ITERATIONS = 210000
-SALT_LENGTH = 32
-OUTPUT_LENGTH = 64
-HASH_ALGORITHM = "SHA512"
-UPGRADE_THRESHOLD = 210000
+# The record parameters ALGORITHM, VERSION, DEFAULT_ITERATIONS, SALT_LENGTH, OUTPUT_LENGTH,
+# HASH_ALGORITHM and UPGRADE_THRESHOLD come with the native functions, from the engine that uses
+# them.
 
-# Upper-case hash name -> the hash function PBKDF2-HMAC runs on.
+# Upper-case hash name -> the hash function PBKDF2-HMAC runs on (the engine knows the same two).
 _HASHES = {
     "SHA512": hashlib.sha512,
     "SHA256": hashlib.sha256,
