@@ -48,6 +48,11 @@ PyObject* decrypt_str(PyObject* const* args) {
         [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
 }
 
+const Register constants{
+    ObjectSpec{kModule, "GCM_NONCE_SIZE", [] { return PyLong_FromSize_t(aes::GCM_NONCE_SIZE); }},
+    ObjectSpec{kModule, "GCM_TAG_SIZE", [] { return PyLong_FromSize_t(aes::GCM_TAG_SIZE); }},
+};
+
 const Register functions{
     FunctionSpec{kModule, "encrypt_bytes", encrypt_bytes, {{"data", "bytes"}, {"key", "str"}}, "bytes",
                  "Encrypt bytes with AES-256-GCM under a key text.\n\n"

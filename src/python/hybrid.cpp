@@ -47,6 +47,13 @@ PyObject* decrypt_str(PyObject* const* args) {
 
 constexpr const char* kModule = "tesmar.hybrid.core";
 
+const Register constants{
+    ObjectSpec{kModule, "HYBR", [] { return to_bytes(hybrid::HYBR); }},
+    ObjectSpec{kModule, "RSA_BLOCK", [] { return PyLong_FromSize_t(hybrid::RSA_BLOCK); }},
+    ObjectSpec{kModule, "NONCE", [] { return PyLong_FromSize_t(hybrid::NONCE); }},
+    ObjectSpec{kModule, "TAG", [] { return PyLong_FromSize_t(hybrid::TAG); }},
+};
+
 const Register functions{
     FunctionSpec{kModule, "encrypt_bytes", encrypt_bytes, {{"data", "bytes"}, {"public_pem", "str"}}, "bytes",
                  "Seal data of any size to an RSA public key in the length-prefixed layout.\n\n"

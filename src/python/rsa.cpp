@@ -282,6 +282,9 @@ PyObject* decrypt_str(PyObject* const* args) {
 }
 
 const Register objects{
+    ObjectSpec{kModule, "KEY_SIZE", [] { return PyLong_FromLong(rsa::KEY_SIZE); }},
+    ObjectSpec{kModule, "PUBLIC_EXPONENT", [] { return PyLong_FromUnsignedLong(rsa::PUBLIC_EXPONENT); }},
+    ObjectSpec{kModule, "MAX_OAEP_PLAINTEXT", [] { return PyLong_FromSize_t(rsa::MAX_OAEP_PLAINTEXT); }},
     ObjectSpec{kModule, "_OAEP", make_oaep},
 };
 

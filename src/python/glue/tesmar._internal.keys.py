@@ -8,4 +8,4 @@ import base64
 import binascii
 import hashlib
 
-AES_KEY_SIZE = 32
+# AES_KEY_SIZE comes with the native functions, from the engine.

@@ -10,5 +10,4 @@ import os
 from tesmar.errors import DecryptionError, EncryptionError, InvalidInputError
 from tesmar._internal.keys import convert_key
 
-GCM_NONCE_SIZE = 12
-GCM_TAG_SIZE = 16
+# GCM_NONCE_SIZE and GCM_TAG_SIZE come with the native functions, from the engine.

@@ -12,7 +12,4 @@ from tesmar.rsa import core as rsa_core
 from tesmar.aes import core as aes_core
 from tesmar.errors import DecryptionError, InvalidInputError
 
-HYBR = b"HYBR"
-RSA_BLOCK = 512
-NONCE = 12
-TAG = 16
+# HYBR, RSA_BLOCK, NONCE and TAG come with the native functions, from the engine.

@@ -10,6 +10,4 @@ Text results are standard Base64; byte results are raw.
 """
 from tesmar.errors import DecryptionError, EncryptionError, InvalidInputError, SignatureError
 
-KEY_SIZE = 4096
-PUBLIC_EXPONENT = 65537
-MAX_OAEP_PLAINTEXT = 446
+# KEY_SIZE, PUBLIC_EXPONENT and MAX_OAEP_PLAINTEXT come with the native functions, from the engine.
