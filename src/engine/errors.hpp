@@ -52,9 +52,9 @@ struct Cause {
 class Error : public std::runtime_error {
 public:
     Error(ErrorKind kind, std::string message)
-        : std::runtime_error(std::move(message)), kind_(kind) {}
+        : std::runtime_error(message), kind_(kind), message_(std::move(message)) {}
     Error(ErrorKind kind, std::string message, Cause cause)
-        : std::runtime_error(std::move(message)), kind_(kind), cause_(std::move(cause)) {}
+        : std::runtime_error(message), kind_(kind), message_(std::move(message)), cause_(std::move(cause)) {}
 
     // The argument's own conversion failure, raised as it is.
     static Error argument(const Origin* origin) {
@@ -73,12 +73,15 @@ public:
     }
 
     ErrorKind kind() const { return kind_; }
+    // The whole message: unlike what(), it may hold NUL characters (a caller's mechanism name).
+    const std::string& message() const { return message_; }
     const std::optional<Cause>& cause() const { return cause_; }
     const Origin* subject() const { return subject_; }
     std::int64_t key() const { return key_; }
 
 private:
     ErrorKind kind_;
+    std::string message_;
     std::optional<Cause> cause_;
     const Origin* subject_ = nullptr;
     std::int64_t key_ = 0;

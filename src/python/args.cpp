@@ -39,6 +39,16 @@ PyObject* to_bytes(ByteView data) {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()));
 }
 
+PyObject* bytes_pair(ByteView a, ByteView b) {
+    PyObject* first = to_bytes(a);
+    PyObject* second = first ? to_bytes(b) : nullptr;
+    if (!second) {
+        Py_XDECREF(first);
+        return nullptr;
+    }
+    return Py_BuildValue("(NN)", first, second);
+}
+
 PyObject* to_ascii(std::string_view text) {
     return PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
@@ -209,6 +219,14 @@ bool IntIn::load_index(PyObject* obj) {
     Py_XSETREF(object_, PyNumber_Index(obj));
     std::int64_t v = 0;
     if (!object_ || !saturated(object_, v)) return keep();
+    arg_ = Arg<std::int64_t>(v, this);
+    return true;
+}
+
+bool IntIn::load_ssize(PyObject* obj) {
+    arg_ = Arg<std::int64_t>::unusable(this);
+    const Py_ssize_t v = PyNumber_AsSsize_t(obj, PyExc_OverflowError);
+    if (v == -1 && PyErr_Occurred()) return keep();
     arg_ = Arg<std::int64_t>(v, this);
     return true;
 }

@@ -155,6 +155,7 @@ class IntIn : public Held {
 public:
     bool load(PyObject* obj);        // int(obj)
     bool load_index(PyObject* obj);  // operator.index(obj): only true integers
+    bool load_ssize(PyObject* obj);  // operator.index(obj) within Py_ssize_t, else OverflowError
 
     const Arg<std::int64_t>& arg() const { return arg_; }
 
@@ -212,6 +213,7 @@ private:
 };
 
 PyObject* to_bytes(ByteView data);
+PyObject* bytes_pair(ByteView a, ByteView b);  // a new (bytes, bytes) tuple
 PyObject* to_ascii(std::string_view text);  // text known to be ASCII (Base64, PEM)
 PyObject* base64_text(ByteView data);       // standard Base64 as str, written in place
 

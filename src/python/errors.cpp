@@ -147,7 +147,7 @@ void set_error(const Error& e) {
         default:
             break;
     }
-    std::string message = e.what();
+    std::string message = e.message();
     PyObject* cause = nullptr;
     if (e.cause()) {
         cause = make_cause(*e.cause());

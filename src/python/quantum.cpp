@@ -1,40 +1,27 @@
 // tesmar.quantum.core: the post-quantum schemes, their dispatch and the signatures.
-#include "engine/quantum/primitives.hpp"
-#include "engine/quantum/schemes.hpp"
-#include "engine/quantum/signatures.hpp"
+#include "engine/quantum/operations.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
-#include "python/quantum.hpp"
 
 namespace tesmar::py {
 namespace {
 
-using quantum::pair;
-using quantum::run;
-using quantum::Strength;
 namespace q = tesmar::quantum;
 
 constexpr const char* kModule = "tesmar.quantum.core";
 constexpr const char* kTypes = "tesmar.quantum.types";
 
-// ---- argument helpers ------------------------------------------------------------------------
+// ---- results and arguments -------------------------------------------------------------------
 
-// Loads every bytes-like argument in order; false with the TypeError of the first bad one set.
+PyObject* sealed(const q::Sealed& s) { return bytes_pair(s.capsule, s.message); }
+PyObject* key_pair(const q::KeyPair& k) { return bytes_pair(k.public_key, k.secret_key); }
+
+// Loads every bytes-like argument in order.
 template <std::size_t N>
-bool load_all(Buffer (&buffers)[N], PyObject* const* args) {
+bool load_all(BytesIn (&in)[N], PyObject* const* args) {
     for (std::size_t i = 0; i < N; ++i)
-        if (!buffers[i].load(args[i])) return false;
+        if (!in[i].load(args[i])) return false;
     return true;
-}
-
-// Runs `body` with the GIL released and translates engine errors (KeyError for a strength the
-// tables do not have, carrying `strength` when the caller converted one).
-template <class F>
-bool engine(PyObject* strength, F&& body) {
-    return run(strength, [&]() -> PyObject* {
-               NoGil nogil;
-               body();
-               return Py_None;
-           }) != nullptr;
 }
 
 // The member of a tesmar.quantum.types enumeration for the host's int() of `arg`; the
@@ -54,123 +41,95 @@ bool member(const char* enum_name, PyObject* arg, long& value) {
     return !(value == -1 && PyErr_Occurred());
 }
 
-// For the symmetric helpers: the GIL is released only when the input is big enough to pay for it.
-template <class F>
-bool light(std::size_t work_bytes, F&& body) {
-    return guarded([&]() -> PyObject* {
-               NoGilFor nogil(work_bytes);
-               body();
-               return Py_None;
-           }) != nullptr;
-}
-
-PyObject* sealed(const q::Sealed& s) { return pair(s.capsule, s.message); }
-
-// ---- symmetric helpers -----------------------------------------------------------------------
+// ---- symmetric helpers: the GIL is released only for inputs big enough to pay for it ----------
 
 PyObject* hkdf(PyObject* const* args) {
-    Buffer in[3];
-    if (!load_all(in, args)) return nullptr;
-    const Py_ssize_t length = PyNumber_AsSsize_t(args[3], PyExc_OverflowError);
-    if (length == -1 && PyErr_Occurred()) return nullptr;
-    if (length < 0) return raise(ErrorKind::Value, "length must be a non-negative integer");
-    SecureBytes out;
-    const std::size_t n = static_cast<std::size_t>(length);
-    if (!light(n + in[0].size(), [&] { out = q::hkdf(in[0].view(), in[1].view(), in[2].view(), n); }))
-        return nullptr;
-    return to_bytes(out);
+    BytesIn in[3];
+    IntIn length;
+    if (!load_all(in, args) || !length.load_ssize(args[3])) return nullptr;
+    return call(Gil::release_from(in[0].arg().length()),
+                [&] { return q::op::hkdf(in[0].arg(), in[1].arg(), in[2].arg(), length.arg()); });
 }
 
 PyObject* gcm_seal(PyObject* const* args) {
-    Buffer in[3];
+    BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    Bytes out;
-    if (!light(in[2].size(), [&] { out = q::gcm_seal(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
-    const ByteView all(out);
-    return pair(all.first(all.size() - 16), all.last(16));
+    return call(
+        Gil::release_from(in[2].arg().length()),
+        [&] { return q::gcm_seal(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); },
+        [](const Bytes& out) {
+            const ByteView all(out);
+            return bytes_pair(all.first(all.size() - 16), all.last(16));
+        });
 }
 
 PyObject* gcm_open(PyObject* const* args) {
-    Buffer in[4];
-    // Unusable arguments fail like any other attempt to open: one message, the reason as cause.
-    if (!load_all(in, args)) return raise_fixed_from_current(ErrorKind::Decryption, q::GCM_FAILURE);
-    SecureBytes out;
-    if (!light(in[2].size(), [&] { out = q::gcm_open(in[0].view(), in[1].view(), in[2].view(), in[3].view()); }))
-        return nullptr;
-    return to_bytes(out);
+    BytesIn in[4];
+    if (!load_all(in, args)) return nullptr;
+    return call(Gil::release_from(in[2].arg().length()),
+                [&] { return q::op::gcm_open(in[0].arg(), in[1].arg(), in[2].arg(), in[3].arg()); });
 }
 
 PyObject* hmac256(PyObject* const* args) {
-    Buffer in[2];
+    BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
-    q::Mac mac{};
-    if (!light(in[1].size(), [&] { mac = q::hmac256(in[0].view(), in[1].view()); })) return nullptr;
-    return to_bytes(mac);
+    return call(
+        Gil::release_from(in[1].arg().length()), [&] { return q::hmac256(in[0].arg().get(), in[1].arg().get()); },
+        [](const q::Mac& mac) { return to_bytes(mac); });
 }
 
 PyObject* cbc_encrypt(PyObject* const* args) {
-    Buffer in[3];
+    BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    Bytes out;
-    if (!light(in[0].size(), [&] { out = q::cbc_encrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
-    return to_bytes(out);
+    return call(Gil::release_from(in[0].arg().length()),
+                [&] { return q::cbc_encrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
 PyObject* cbc_decrypt(PyObject* const* args) {
-    Buffer in[3];
+    BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    SecureBytes out;
-    if (!light(in[0].size(), [&] { out = q::cbc_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
-    return to_bytes(out);
+    return call(Gil::release_from(in[0].arg().length()),
+                [&] { return q::cbc_decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
-
-// ---- schemes 4 and 6 -------------------------------------------------------------------------
 
 PyObject* gen4_key(PyObject* const* args) {
-    Buffer ss;
+    BytesIn ss;
     if (!ss.load(args[0])) return nullptr;
-    SecureBytes key;
-    if (!light(ss.size(), [&] { key = q::gen4_key(ss.view()); })) return nullptr;
-    return to_bytes(key);
+    return call(Gil::hold(), [&] { return q::gen4_key(ss.arg().get()); });
 }
 
+// ---- the schemes -----------------------------------------------------------------------------
+
 PyObject* gen4_encrypt(PyObject* const* args) {
-    Buffer in[2];
+    BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
-    q::Sealed out;
-    if (!engine(nullptr, [&] { out = q::gen4_encrypt(in[0].view(), in[1].view()); })) return nullptr;
-    return sealed(out);
+    return call(Gil::release(), [&] { return q::gen4_encrypt(in[0].arg().get(), in[1].arg().get()); }, sealed);
 }
 
 PyObject* gen4_decrypt(PyObject* const* args) {
-    Buffer in[3];
+    BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    SecureBytes out;
-    if (!engine(nullptr, [&] { out = q::gen4_decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
-    return to_bytes(out);
+    return call(Gil::release(),
+                [&] { return q::gen4_decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
 // Scheme functions of the shape (data, raw_pk, strength) and (enc, raw_sk, capsule, strength).
-using EncryptFn = q::Sealed (*)(ByteView, ByteView, std::int64_t);
-using DecryptFn = SecureBytes (*)(ByteView, ByteView, ByteView, std::int64_t);
-
-PyObject* scheme_encrypt(PyObject* const* args, EncryptFn fn) {
-    Buffer in[2];
-    Strength strength;
+PyObject* scheme_encrypt(PyObject* const* args, q::op::SchemeEncrypt scheme) {
+    BytesIn in[2];
+    IntIn strength;
     if (!load_all(in, args) || !strength.load(args[2])) return nullptr;
-    q::Sealed out;
-    if (!engine(strength.object(), [&] { out = fn(in[0].view(), in[1].view(), strength.value()); })) return nullptr;
-    return sealed(out);
+    return call(
+        Gil::release(), [&] { return q::op::encrypt_with(scheme, in[0].arg(), in[1].arg(), strength.arg()); },
+        sealed);
 }
 
-PyObject* scheme_decrypt(PyObject* const* args, DecryptFn fn) {
-    Buffer in[3];
-    Strength strength;
+PyObject* scheme_decrypt(PyObject* const* args, q::op::SchemeDecrypt scheme) {
+    BytesIn in[3];
+    IntIn strength;
     if (!load_all(in, args) || !strength.load(args[3])) return nullptr;
-    SecureBytes out;
-    if (!engine(strength.object(), [&] { out = fn(in[0].view(), in[1].view(), in[2].view(), strength.value()); }))
-        return nullptr;
-    return to_bytes(out);
+    return call(Gil::release(), [&] {
+        return q::op::decrypt_with(scheme, in[0].arg(), in[1].arg(), in[2].arg(), strength.arg());
+    });
 }
 
 PyObject* gen6_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen6_encrypt); }
@@ -184,68 +143,52 @@ PyObject* gen7_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::g
 PyObject* gen8_encrypt(PyObject* const* args) { return scheme_encrypt(args, q::gen8_encrypt); }
 PyObject* gen8_decrypt(PyObject* const* args) { return scheme_decrypt(args, q::gen8_decrypt); }
 
+PyObject* generated(q::KeyPair (*generate)(std::int64_t), PyObject* arg) {
+    IntIn strength;
+    if (!strength.load(arg)) return nullptr;
+    return call(Gil::release(), [&] { return q::op::generate_with(generate, strength.arg()); }, key_pair);
+}
+
+PyObject* gen7_generate(PyObject* const* args) { return generated(q::gen7_generate, args[0]); }
+PyObject* gen8_generate(PyObject* const* args) { return generated(q::gen8_generate, args[0]); }
+
 // ---- scheme 7 and 8 helpers ------------------------------------------------------------------
 
 PyObject* xor_mix(PyObject* const* args) {
-    Buffer in[2];
+    BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
-    SecureBytes out;
-    if (!light(0, [&] { out = q::xor_mix(in[0].view(), in[1].view()); })) return nullptr;
-    return to_bytes(out);
+    return call(Gil::hold(), [&] { return q::xor_mix(in[0].arg().get(), in[1].arg().get()); });
 }
 
 PyObject* der_len(PyObject* const* args) {
-    PyObject* n = PyNumber_Index(args[0]);
+    Ref n(PyNumber_Index(args[0]));
     if (!n) return nullptr;
-    PyObject* zero = PyLong_FromLong(0);
-    const int negative = zero ? PyObject_RichCompareBool(n, zero, Py_LT) : -1;
-    Py_XDECREF(zero);
-    if (negative != 0) {
-        Py_DECREF(n);
-        return negative < 0 ? nullptr : raise(ErrorKind::Value, "a DER length cannot be negative");
-    }
+    Ref zero(PyLong_FromLong(0));
+    const int negative = zero ? PyObject_RichCompareBool(n.get(), zero.get(), Py_LT) : -1;
+    if (negative != 0) return negative < 0 ? nullptr : raise(ErrorKind::Value, "a DER length cannot be negative");
     // The big-endian bytes of n, however large it is.
     constexpr int kFlags = Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER;
-    const Py_ssize_t size = PyLong_AsNativeBytes(n, nullptr, 0, kFlags);
+    const Py_ssize_t size = PyLong_AsNativeBytes(n.get(), nullptr, 0, kFlags);
     Bytes magnitude(size > 0 ? static_cast<std::size_t>(size) : 0);
-    const bool ok = size >= 0 && PyLong_AsNativeBytes(n, magnitude.data(), size, kFlags) >= 0;
-    Py_DECREF(n);
-    if (!ok) return nullptr;
-    return guarded([&] { return to_bytes(q::der_len(ByteView(magnitude))); });
+    if (size < 0 || PyLong_AsNativeBytes(n.get(), magnitude.data(), size, kFlags) < 0) return nullptr;
+    return call(Gil::hold(), [&] { return q::der_len(ByteView(magnitude)); });
 }
 
 PyObject* pkcs1_to_spki(PyObject* const* args) {
-    Buffer pkcs1;
+    BytesIn pkcs1;
     if (!pkcs1.load(args[0])) return nullptr;
-    return guarded([&] { return to_bytes(q::pkcs1_to_spki(pkcs1.view())); });
+    return call(Gil::hold(), [&] { return q::pkcs1_to_spki(pkcs1.arg().get()); });
 }
-
-PyObject* generated(int scheme, PyObject* arg) {
-    Strength strength;
-    if (!strength.load(arg)) return nullptr;
-    q::KeyPair keys;
-    if (!engine(strength.object(), [&] {
-            keys = scheme == 7 ? q::gen7_generate(strength.value()) : q::gen8_generate(strength.value());
-        }))
-        return nullptr;
-    return pair(keys.public_key, keys.secret_key);
-}
-
-PyObject* gen7_generate(PyObject* const* args) { return generated(7, args[0]); }
-PyObject* gen8_generate(PyObject* const* args) { return generated(8, args[0]); }
 
 // Works on any X25519 private key object that gives its raw 32 bytes through private_bytes_raw()
 // (the shape of the usual Python key classes).
 PyObject* x25519_raw(PyObject* const* args) {
-    PyObject* raw = PyObject_CallMethod(args[0], "private_bytes_raw", nullptr);
-    if (!raw) return nullptr;
-    Buffer priv;
-    const bool ok = priv.load(raw);
-    Py_DECREF(raw);
-    if (!ok) return nullptr;
-    std::array<std::uint8_t, q::X25519_SIZE> pub{};
-    if (!engine(nullptr, [&] { pub = q::x25519_public(q::x25519_load_private(priv.view()).get()); })) return nullptr;
-    return pair(pub, priv.view());
+    Ref raw(PyObject_CallMethod(args[0], "private_bytes_raw", nullptr));
+    BytesIn priv;
+    if (!raw || !priv.load(raw.get())) return nullptr;
+    return call(
+        Gil::hold(), [&] { return q::x25519_public(q::x25519_load_private(priv.arg().get()).get()); },
+        [&](const std::array<std::uint8_t, q::X25519_SIZE>& pub) { return bytes_pair(pub, priv.arg().get()); });
 }
 
 // ---- generation and dispatch -----------------------------------------------------------------
@@ -254,37 +197,28 @@ PyObject* generate_keypair(PyObject* const* args) {
     long generation = 0, strength = 0;
     if (!member("QuantumGeneration", args[0], generation) || !member("QuantumStrength", args[1], strength))
         return nullptr;
-    q::KeyPair keys;
-    if (!engine(nullptr, [&] { keys = q::generate_keypair(static_cast<int>(generation), strength); })) return nullptr;
-    return pair(keys.public_key, keys.secret_key);
+    return call(
+        Gil::release(), [&] { return q::generate_keypair(static_cast<int>(generation), strength); }, key_pair);
 }
 
 PyObject* encrypt(PyObject* const* args) {
-    Buffer public_key;
-    if (!public_key.load(args[1])) return nullptr;
-    // The key is judged before the message is looked at.
-    if (!guarded([&]() -> PyObject* {
-            q::check_public_key(public_key.view());
-            return Py_None;
-        }))
-        return nullptr;
-    Text message;
-    if (!message.load(args[0], "message")) return nullptr;
-    q::Sealed out;
-    if (!engine(nullptr, [&] { out = q::encrypt(message.bytes(), public_key.view()); })) return nullptr;
-    return sealed(out);
+    TextIn message;
+    BytesIn public_key;
+    if (!message.load(args[0], "message") || !public_key.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return q::op::encrypt(message.arg(), public_key.arg()); }, sealed);
 }
 
 PyObject* decrypt(PyObject* const* args) {
-    Buffer in[3];
     // An absent secret (None) is an empty one: refused with the message for a missing secret.
-    if (!in[0].load(args[0]) || !in[1].load(args[1]) || (args[2] != Py_None && !in[2].load(args[2])))
+    static PyObject* const no_secret = PyBytes_FromStringAndSize(nullptr, 0);  // immortal
+    BytesIn in[3];
+    if (!in[0].load(args[0]) || !in[1].load(args[1]) || !in[2].load(args[2] == Py_None ? no_secret : args[2]))
         return nullptr;
-    SecureBytes plain;
-    if (!engine(nullptr, [&] { plain = q::decrypt(in[0].view(), in[1].view(), in[2].view()); })) return nullptr;
-    PyObject* text = decode_utf8(plain);
-    if (!text) return raise_fixed_from_current(ErrorKind::Decryption, "Decrypted quantum data is not valid UTF-8");
-    return text;
+    return call(
+        Gil::release(), [&] { return q::decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); },
+        [](const SecureBytes& plain) {
+            return decrypted_text(plain, ErrorKind::Decryption, "Decrypted quantum data is not valid UTF-8");
+        });
 }
 
 // ---- signatures ------------------------------------------------------------------------------
@@ -293,57 +227,21 @@ PyObject* generate_signature_keypair(PyObject* const* args) {
     long algorithm = 0, strength = 0;
     if (!member("SignatureAlgorithm", args[0], algorithm) || !member("QuantumStrength", args[1], strength))
         return nullptr;
-    q::KeyPair keys;
-    if (!engine(nullptr, [&] { keys = q::generate_signature_keypair(static_cast<int>(algorithm), strength); }))
-        return nullptr;
-    return pair(keys.public_key, keys.secret_key);
+    return call(
+        Gil::release(), [&] { return q::generate_signature_keypair(static_cast<int>(algorithm), strength); },
+        key_pair);
 }
 
 PyObject* sign(PyObject* const* args) {
-    Buffer data, private_key;
-    if (!private_key.load(args[1])) return nullptr;
-    if (!data.load(args[0])) {
-        if (!current_is_ordinary()) return nullptr;
-        // Data liboqs cannot be handed fails in the signing step, as the adapter reports it: after
-        // the key was judged and liboqs loaded.
-        PyObject* unusable = PyErr_GetRaisedException();
-        std::string name;
-        if (!engine(nullptr, [&] {
-                name = q::signing_mechanism(private_key.view());
-                oqs::library();
-            })) {
-            Py_XDECREF(unusable);
-            return nullptr;
-        }
-        PyErr_SetRaisedException(unusable);
-        return raise_from_current(ErrorKind::QuantumOperation, oqs::SIGN_PREFIX + name + "): ");
-    }
-    Bytes signature;
-    if (!engine(nullptr, [&] { signature = q::sign(data.view(), private_key.view()); })) return nullptr;
-    return to_bytes(signature);
+    BytesIn data, private_key;
+    if (!data.load(args[0]) || !private_key.load(args[1])) return nullptr;
+    return call(Gil::release(), [&] { return q::op::sign(data.arg(), private_key.arg()); });
 }
 
 PyObject* verify(PyObject* const* args) {
-    Buffer public_key;
-    if (!public_key.load(args[2])) return nullptr;
-    Buffer data, signature;
-    // What the backend would refuse to look at cannot verify.
-    const bool usable = data.load(args[0]) && signature.load(args[1]);
-    if (!usable) {
-        if (!current_is_ordinary()) return nullptr;
-        PyErr_Clear();
-    }
-    bool valid = false;
-    if (!engine(nullptr, [&] {
-            if (usable) {
-                valid = q::verify(data.view(), signature.view(), public_key.view());
-            } else {
-                // Still raises for what is wrong outside the checked data (strength, backend).
-                q::verify({}, {}, public_key.view());
-            }
-        }))
-        return nullptr;
-    return PyBool_FromLong(valid);
+    BytesIn data, signature, public_key;
+    if (!data.load(args[0]) || !signature.load(args[1]) || !public_key.load(args[2])) return nullptr;
+    return call(Gil::release(), [&] { return q::op::verify(data.arg(), signature.arg(), public_key.arg()); });
 }
 
 PyObject* sig_kind(PyObject* const* args) {
@@ -360,16 +258,14 @@ PyObject* sig_kind(PyObject* const* args) {
 }
 
 PyObject* sig_strip(PyObject* const* args) {
-    Buffer headered;
-    Text label;
-    if (!headered.load(args[0])) return nullptr;
-    // The label is only read for the error text.
-    if (headered.size() <= 2 && !label.load(args[1], "label")) return nullptr;
-    return guarded([&] {
-        const q::SigKey key = q::sig_strip(headered.view(), label.view());
-        PyObject* raw = to_bytes(key.raw);
-        return raw ? Py_BuildValue("(iiN)", key.scheme, key.strength, raw) : nullptr;
-    });
+    BytesIn headered;
+    TextIn label;
+    if (!headered.load(args[0]) || !label.load(args[1], "label")) return nullptr;
+    return call(Gil::hold(), [&] { return q::op::sig_strip(headered.arg(), label.arg()); },
+                [](const q::SigKey& key) {
+                    PyObject* raw = to_bytes(key.raw);
+                    return raw ? Py_BuildValue("(iiN)", key.scheme, key.strength, raw) : nullptr;
+                });
 }
 
 // ---- module constants ------------------------------------------------------------------------

@@ -1,16 +1,15 @@
 // tesmar.quantum._oqs: liboqs on plain bytes, mechanism names by strength.
+#include <functional>
 #include <string>
 
+#include "engine/quantum/operations.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
-#include "python/quantum.hpp"
 
 namespace tesmar::py {
 namespace {
 
-using quantum::load_library;
-using quantum::pair;
-using quantum::run;
-using quantum::Strength;
+namespace op = tesmar::quantum::op;
 
 constexpr const char* kModule = "tesmar.quantum._oqs";
 
@@ -34,15 +33,13 @@ PyTypeObject* library_type() {
     return type;
 }
 
-PyObject* library(PyObject* const*) {
-    const oqs::LibraryInfo* info = nullptr;
-    if (!released([&] { info = &oqs::library(); })) return nullptr;
+PyObject* describe(const oqs::LibraryInfo& info) {
     PyTypeObject* type = library_type();
     if (!type) return nullptr;
     PyObject* obj = PyStructSequence_New(type);
     if (!obj) return nullptr;
-    PyObject* path = PyUnicode_DecodeFSDefaultAndSize(info->path.data(), static_cast<Py_ssize_t>(info->path.size()));
-    PyObject* version = PyUnicode_DecodeUTF8(info->version.data(), static_cast<Py_ssize_t>(info->version.size()),
+    PyObject* path = PyUnicode_DecodeFSDefaultAndSize(info.path.data(), static_cast<Py_ssize_t>(info.path.size()));
+    PyObject* version = PyUnicode_DecodeUTF8(info.version.data(), static_cast<Py_ssize_t>(info.version.size()),
                                              "replace");
     if (!path || !version) {
         Py_XDECREF(path);
@@ -55,14 +52,21 @@ PyObject* library(PyObject* const*) {
     return obj;
 }
 
+PyObject* library(PyObject* const*) {
+    return call(Gil::release(), [] { return std::cref(oqs::library()); },
+                [](const oqs::LibraryInfo& info) { return describe(info); });
+}
+
 // ---- mechanism names -------------------------------------------------------------------------
 
 PyObject* text(std::string_view s) { return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())); }
 
+PyObject* key_pair(const oqs::KeyPair& k) { return bytes_pair(k.public_key, k.secret_key); }
+
 PyObject* family_name(PyObject* arg, oqs::Family family) {
-    Strength strength;
+    IntIn strength;
     if (!strength.load(arg)) return nullptr;
-    return run(strength.object(), [&] { return text(oqs::mechanism(family, strength.value())); });
+    return call(Gil::hold(), [&] { return op::mechanism(family, strength.arg()); }, text);
 }
 
 PyObject* frodo_alg(PyObject* const* args) { return family_name(args[0], oqs::Family::Frodo); }
@@ -72,129 +76,97 @@ PyObject* mlkem_alg(PyObject* const* args) { return family_name(args[0], oqs::Fa
 PyObject* sig_algorithm(PyObject* const* args) {
     PyObject* kind = args[0];
     const bool mldsa = PyUnicode_Check(kind) && PyUnicode_CompareWithASCIIString(kind, "mldsa") == 0;
-    if (mldsa) return family_name(args[1], oqs::Family::Mldsa);
-    if (!load_library()) return nullptr;
-    Strength strength;
+    IntIn strength;
     if (!strength.load(args[1])) return nullptr;
-    std::string name;
-    if (!run(strength.object(), [&]() -> PyObject* {
-            NoGil nogil;
-            name = oqs::sig_algorithm("slhdsa", strength.value());
-            return Py_None;
-        }))
-        return nullptr;
-    return text(name);
+    return call(Gil::release(), [&] { return op::sig_algorithm(mldsa, strength.arg()); },
+                [](const std::string& name) { return text(name); });
 }
 
 // ---- the six operations ------------------------------------------------------------------------
 
-// Turns the error set while preparing a call into the operation's error: prefix, mechanism, cause.
-PyObject* fail_current(const char* prefix, PyObject* alg) {
-    if (!current_is_ordinary()) return nullptr;
-    PyObject* exc = PyErr_GetRaisedException();
-    PyObject* name = PyObject_Str(alg);
-    if (!name) {
-        Py_XDECREF(exc);
-        return nullptr;
+// A mechanism name as liboqs gets it (a C string), and how the caller wrote it for the message of
+// a failure: str() of the argument. (A __str__ that raises raises at once.)
+class NameIn : public Held {
+public:
+    bool load(PyObject* alg) {
+        arg_ = TextArg::unusable(this);
+        if (!PyUnicode_Check(alg)) {
+            PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", Py_TYPE(alg)->tp_name);
+            return kept_with_label(alg);
+        }
+        Py_ssize_t n = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(alg, &n);
+        if (!utf8) return kept_with_label(alg);
+        name_.assign(utf8, static_cast<std::size_t>(n));
+        if (name_.find('\0') != std::string::npos) {
+            PyErr_SetString(PyExc_ValueError, "embedded null character");
+            return kept_with_label(alg);
+        }
+        label_ = name_;
+        arg_ = TextArg(name_, this);
+        return true;
     }
-    Py_ssize_t n = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &n);
-    std::string head = prefix;
-    if (utf8) head.append(utf8, static_cast<std::size_t>(n));
-    Py_DECREF(name);
-    if (!utf8) {
-        Py_XDECREF(exc);
-        return nullptr;
-    }
-    PyErr_SetRaisedException(exc);
-    return raise_from_current(ErrorKind::QuantumOperation, head + "): ");
-}
+    const TextArg& arg() const { return arg_; }
+    std::string_view label() const { return label_; }
 
-// The mechanism name as liboqs gets it (a C string). Sets TypeError, ValueError or
-// UnicodeEncodeError otherwise.
-bool mechanism_name(PyObject* alg, std::string& out) {
-    if (!PyUnicode_Check(alg)) {
-        PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", Py_TYPE(alg)->tp_name);
-        return false;
+private:
+    bool kept_with_label(PyObject* alg) {
+        if (!keep()) return false;
+        Ref written(PyObject_Str(alg));
+        Py_ssize_t n = 0;
+        const char* utf8 = written ? PyUnicode_AsUTF8AndSize(written.get(), &n) : nullptr;
+        if (!utf8) return false;
+        label_.assign(utf8, static_cast<std::size_t>(n));
+        return true;
     }
-    Py_ssize_t n = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(alg, &n);
-    if (!utf8) return false;
-    out.assign(utf8, static_cast<std::size_t>(n));
-    if (out.find('\0') != std::string::npos) {
-        PyErr_SetString(PyExc_ValueError, "embedded null character");
-        return false;
-    }
-    return true;
-}
+    std::string name_, label_;
+    TextArg arg_;
+};
 
 PyObject* kem_generate_keypair(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    if (!mechanism_name(args[0], alg)) return fail_current(oqs::KEM_KEYPAIR_PREFIX, args[0]);
-    oqs::KeyPair keys;
-    if (!released([&] { keys = oqs::kem_keypair(alg); })) return nullptr;
-    return pair(keys.public_key, keys.secret_key);
+    NameIn alg;
+    if (!alg.load(args[0])) return nullptr;
+    return call(Gil::release(), [&] { return op::kem_keypair(alg.arg(), alg.label()); }, key_pair);
 }
 
 PyObject* encapsulate(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    Buffer public_key;
-    if (!mechanism_name(args[0], alg) || !public_key.load(args[1]))
-        return fail_current(oqs::ENCAPS_PREFIX, args[0]);
-    oqs::Encapsulation result;
-    if (!released([&] { result = oqs::encapsulate(alg, public_key.view()); })) return nullptr;
-    return pair(result.ciphertext, result.shared_secret);
+    NameIn alg;
+    BytesIn public_key;
+    if (!alg.load(args[0]) || !public_key.load(args[1])) return nullptr;
+    return call(
+        Gil::release(), [&] { return op::encapsulate(alg.arg(), alg.label(), public_key.arg()); },
+        [](const oqs::Encapsulation& e) { return bytes_pair(e.ciphertext, e.shared_secret); });
 }
 
 PyObject* decapsulate(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    Buffer secret_key, ciphertext;
-    if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !ciphertext.load(args[2]))
-        return fail_current(oqs::DECAPS_PREFIX, args[0]);
-    SecureBytes secret;
-    if (!released([&] { secret = oqs::decapsulate(alg, secret_key.view(), ciphertext.view()); }))
-        return nullptr;
-    return to_bytes(secret);
+    NameIn alg;
+    BytesIn secret_key, ciphertext;
+    if (!alg.load(args[0]) || !secret_key.load(args[1]) || !ciphertext.load(args[2])) return nullptr;
+    return call(Gil::release(),
+                [&] { return op::decapsulate(alg.arg(), alg.label(), secret_key.arg(), ciphertext.arg()); });
 }
 
 PyObject* sig_generate_keypair(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    if (!mechanism_name(args[0], alg)) return fail_current(oqs::SIG_KEYPAIR_PREFIX, args[0]);
-    oqs::KeyPair keys;
-    if (!released([&] { keys = oqs::sig_keypair(alg); })) return nullptr;
-    return pair(keys.public_key, keys.secret_key);
+    NameIn alg;
+    if (!alg.load(args[0])) return nullptr;
+    return call(Gil::release(), [&] { return op::sig_keypair(alg.arg(), alg.label()); }, key_pair);
 }
 
 PyObject* sig_sign(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    Buffer secret_key, message;
-    if (!mechanism_name(args[0], alg) || !secret_key.load(args[1]) || !message.load(args[2]))
-        return fail_current(oqs::SIGN_PREFIX, args[0]);
-    Bytes signature;
-    if (!released([&] { signature = oqs::sig_sign(alg, secret_key.view(), message.view()); }))
-        return nullptr;
-    return to_bytes(signature);
+    NameIn alg;
+    BytesIn secret_key, message;
+    if (!alg.load(args[0]) || !secret_key.load(args[1]) || !message.load(args[2])) return nullptr;
+    return call(Gil::release(),
+                [&] { return op::sig_sign(alg.arg(), alg.label(), secret_key.arg(), message.arg()); });
 }
 
 PyObject* sig_verify(PyObject* const* args) {
-    if (!load_library()) return nullptr;
-    std::string alg;
-    Buffer public_key, message, signature;
-    if (!mechanism_name(args[0], alg) || !public_key.load(args[1]) || !message.load(args[2]) ||
-        !signature.load(args[3])) {
-        if (!current_is_ordinary()) return nullptr;
-        PyErr_Clear();
-        Py_RETURN_FALSE;
-    }
-    bool valid = false;
-    if (!released([&] { valid = oqs::sig_verify(alg, public_key.view(), message.view(), signature.view()); }))
-        PyErr_Clear();  // every failure of a verification is a "no"
-    return PyBool_FromLong(valid);
+    NameIn alg;
+    BytesIn public_key, message, signature;
+    if (!alg.load(args[0]) || !public_key.load(args[1]) || !message.load(args[2]) || !signature.load(args[3]))
+        return nullptr;
+    return call(Gil::release(),
+                [&] { return op::sig_verify(alg.arg(), public_key.arg(), message.arg(), signature.arg()); });
 }
 
 // ---- tables ----------------------------------------------------------------------------------

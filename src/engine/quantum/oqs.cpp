@@ -231,7 +231,7 @@ const SlhCandidates kSlhDsa[STRENGTHS] = {
 };
 
 std::size_t strength_index(std::int64_t strength) {
-    if (strength < 0 || strength >= STRENGTHS) throw Error(ErrorKind::Key, std::to_string(strength));
+    if (strength < 0 || strength >= STRENGTHS) throw Error::missing_key(strength);
     return static_cast<std::size_t>(strength);
 }
 
