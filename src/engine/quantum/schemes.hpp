@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/bytes.hpp"
+#include "engine/quantum/framing.hpp"
 #include "engine/quantum/oqs.hpp"
 
 namespace tesmar::quantum {
@@ -23,15 +24,6 @@ inline constexpr std::array<std::uint8_t, 15> RSA_ALG_ID = {0x30, 0x0D, 0x06, 0x
                                                             0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
 
 inline constexpr std::int64_t HIGHEST = 2;
-
-// (encapsulated secret, encrypted message)
-struct Sealed {
-    Bytes capsule;
-    Bytes message;
-};
-
-// Headers included in both keys.
-using KeyPair = oqs::KeyPair;
 
 SecureBytes gen4_key(ByteView shared_secret);  // HMAC-SHA-256(ss, 0x01)
 Sealed gen4_encrypt(ByteView data, ByteView raw_pk);
