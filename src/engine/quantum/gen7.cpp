@@ -1,8 +1,8 @@
-// Scheme 7: RSA-4096 (OAEP-wrapped session key) + FrodoKEM, mixed by XOR, HKDF, AES-256-GCM.
+#include "engine/quantum/gen7.hpp"
+
 #include "engine/errors.hpp"
 #include "engine/openssl.hpp"
 #include "engine/quantum/primitives.hpp"
-#include "engine/quantum/schemes.hpp"
 #include "engine/rsa.hpp"
 
 namespace tesmar::quantum {
