@@ -29,7 +29,8 @@ struct Sealed {
 // Headers included in both keys.
 using KeyPair = oqs::KeyPair;
 
-// Every malformed key, capsule or message a scheme refuses before liboqs or OpenSSL sees it.
+// Error(InvalidInput): how a scheme refuses a malformed key, capsule or message, before liboqs or
+// OpenSSL sees it.
 [[noreturn]] void invalid(const char* message);
 
 inline ByteView label(const char* text) { return as_bytes(std::string_view(text)); }

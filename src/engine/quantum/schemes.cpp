@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/aes.hpp"
 #include "engine/errors.hpp"
 #include "engine/openssl.hpp"
 #include "engine/quantum/primitives.hpp"
