@@ -1,8 +1,8 @@
-// Scheme 7: RSA-4096 (OAEP-wrapped session key) + FrodoKEM, mixed by XOR, HKDF, AES-256-GCM.
+#include "engine/quantum/gen7.hpp"
+
 #include "engine/errors.hpp"
 #include "engine/openssl.hpp"
 #include "engine/quantum/primitives.hpp"
-#include "engine/quantum/schemes.hpp"
 #include "engine/rsa.hpp"
 
 namespace tesmar::quantum {
@@ -52,41 +52,23 @@ Bytes pkcs1_to_spki(ByteView pkcs1) {
 namespace {
 
 constexpr std::size_t SESSION_KEY = 32;
-constexpr std::size_t SALT = 32;
-constexpr std::size_t NONCE = 12;
-constexpr std::size_t TAG = 16;
-constexpr std::size_t PREFIX = 4;
 
-[[noreturn]] void invalid(const char* message) { throw Error(ErrorKind::InvalidInput, message); }
+// u32le(n) || n bytes || the rest. Sliced as Python slices: a short input gives a shorter first
+// part and an empty rest, for the caller to judge. The caller has checked the length field is there.
+struct Prefixed {
+    std::uint64_t length;
+    ByteView first;
+    ByteView rest;
+};
 
-std::uint64_t u32le(ByteView b) {
-    return static_cast<std::uint64_t>(b[0]) | static_cast<std::uint64_t>(b[1]) << 8 |
-           static_cast<std::uint64_t>(b[2]) << 16 | static_cast<std::uint64_t>(b[3]) << 24;
+Prefixed split_prefixed(ByteView v) {
+    const std::uint64_t n = read_u32le(v);
+    return {n, slice(v, LENGTH_FIELD, LENGTH_FIELD + n), slice_from(v, LENGTH_FIELD + n)};
 }
-
-void put_u32le(std::uint8_t* out, std::size_t v) {
-    if (v > 0xFFFFFFFFu) throw Error(ErrorKind::Overflow, "length does not fit in 32 bits");
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// header || u32le(len(rsa)) || rsa || frodo
-template <class Out>
-Out compose(std::int64_t strength, ByteView rsa_der, ByteView frodo) {
-    Out out(2 + PREFIX + rsa_der.size() + frodo.size());
-    std::uint8_t* p = out.data();
-    p[0] = 7;
-    p[1] = static_cast<std::uint8_t>(strength);
-    put_u32le(p + 2, rsa_der.size());
-    p = std::copy(rsa_der.begin(), rsa_der.end(), p + 2 + PREFIX);
-    std::copy(frodo.begin(), frodo.end(), p);
-    return out;
-}
-
-std::string_view frodo(std::int64_t strength) { return oqs::mechanism(oqs::Family::Frodo, strength); }
 
 SecureBytes message_key(ByteView session_key, ByteView frodo_ss, ByteView salt) {
     const SecureBytes combined = xor_mix(session_key, frodo_ss);
-    return hkdf(combined, salt, as_bytes(std::string_view(GEN7_INFO)), 32);
+    return hkdf(combined, salt, label(GEN7_INFO), AES_KEY);
 }
 
 }  // namespace
@@ -99,75 +81,58 @@ KeyPair gen7_generate(std::int64_t strength) {
     const Bytes rsa_pub = rsa::public_der_pkcs1(rsa_key.get());
     const SecureBytes rsa_priv = rsa::private_der_pkcs1(rsa_key.get());
     const oqs::KeyPair kem = oqs::kem_keypair(alg);
-    return {compose<Bytes>(strength, rsa_pub, kem.public_key), compose<SecureBytes>(strength, rsa_priv, kem.secret_key)};
+    return with_header(7, strength, {u32le(rsa_pub.size()), rsa_pub, kem.public_key},
+                       {u32le(rsa_priv.size()), rsa_priv, kem.secret_key});
 }
 
 Sealed gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
-    if (raw.size() < PREFIX) invalid("Invalid Gen7 public key");
-    const std::uint64_t r = u32le(raw);
-    const ByteView rsa_pub = slice(raw, PREFIX, PREFIX + r);
-    const ByteView frodo_pub = slice_from(raw, PREFIX + r);
-    if (rsa_pub.size() != r || frodo_pub.empty()) invalid("Invalid Gen7 public key (truncated)");
+    if (raw.size() < LENGTH_FIELD) invalid("Invalid Gen7 public key");
+    const Prefixed pub = split_prefixed(raw);
+    if (pub.first.size() != pub.length || pub.rest.empty()) invalid("Invalid Gen7 public key (truncated)");
     ossl::PKey rsa_key;
     try {
-        rsa_key = rsa::load_public_der_spki(pkcs1_to_spki(rsa_pub));
+        rsa_key = rsa::load_public_der_spki(pkcs1_to_spki(pub.first));
     } catch (const Error& e) {
         throw wrap(ErrorKind::InvalidInput, "Invalid Gen7 RSA public key: ", Cause{e.kind(), e.what()});
     }
     SecureBytes session_key(SESSION_KEY);
     ossl::os_random(session_key.span());
     const Bytes wrapped = rsa::oaep_encrypt(rsa_key.get(), session_key);
-    oqs::Encapsulation kem = oqs::encapsulate(frodo(strength), frodo_pub);
-    std::uint8_t salt[SALT];
+    oqs::Encapsulation kem = oqs::encapsulate(frodo(strength), pub.rest);
+    std::uint8_t salt[HYBRID_SALT];
     ossl::os_random(salt);
     const SecureBytes key = message_key(session_key, kem.shared_secret, salt);
-
-    Sealed out;
-    out.capsule.resize(PREFIX);
-    put_u32le(out.capsule.data(), wrapped.size());
-    out.capsule.insert(out.capsule.end(), wrapped.begin(), wrapped.end());
-    out.capsule.insert(out.capsule.end(), kem.ciphertext.begin(), kem.ciphertext.end());
-    out.message.assign(salt, salt + SALT);
-    out.message.resize(SALT + NONCE);
-    ossl::os_random(MutableBytes(out.message).subspan(SALT, NONCE));
-    const Bytes sealed = gcm_seal(key, ByteView(out.message).subspan(SALT, NONCE), data);
-    out.message.insert(out.message.end(), sealed.begin(), sealed.end());
-    return out;
+    return {concat({u32le(wrapped.size()), wrapped, kem.ciphertext}), gcm_message(salt, key, data)};
 }
 
 SecureBytes gen7_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength) {
-    if (raw.size() < PREFIX) invalid("Invalid Gen7 private key");
-    const std::uint64_t r = u32le(raw);
-    const ByteView rsa_priv = slice(raw, PREFIX, PREFIX + r);
-    const ByteView frodo_sec = slice_from(raw, PREFIX + r);
-    if (secret.size() < PREFIX) invalid("Invalid Gen7 encapsulated secret");
-    const std::uint64_t w = u32le(secret);
-    const ByteView wrapped = slice(secret, PREFIX, PREFIX + w);
-    const ByteView frodo_capsule = slice_from(secret, PREFIX + w);
-    if (enc.size() < SALT + NONCE + TAG) invalid("Invalid Gen7 encrypted message");
+    if (raw.size() < LENGTH_FIELD) invalid("Invalid Gen7 private key");
+    const Prefixed priv = split_prefixed(raw);
+    if (secret.size() < LENGTH_FIELD) invalid("Invalid Gen7 encapsulated secret");
+    const Prefixed capsule = split_prefixed(secret);
+    if (enc.size() < HYBRID_SALT + NONCE + TAG) invalid("Invalid Gen7 encrypted message");
 
     ossl::PKey rsa_key;
     try {
-        rsa_key = rsa::load_private_der(rsa_priv);
+        rsa_key = rsa::load_private_der(priv.first);
     } catch (const Error& e) {
         throw wrap(ErrorKind::InvalidInput, "Invalid Gen7 RSA private key: ", Cause{e.kind(), e.what()});
     }
     SecureBytes session_key;
     try {
-        session_key = rsa::oaep_decrypt(rsa_key.get(), wrapped);
+        session_key = rsa::oaep_decrypt(rsa_key.get(), capsule.first);
     } catch (const Error& e) {
         throw Error(ErrorKind::Decryption, "Gen7 RSA decryption failed", Cause{e.kind(), e.what()});
     }
-    const SecureBytes frodo_ss = oqs::decapsulate(frodo(strength), frodo_sec, frodo_capsule);
+    const SecureBytes frodo_ss = oqs::decapsulate(frodo(strength), priv.rest, capsule.rest);
     // Only a forged block carries a shorter key; it fails like any other bad block, at the point
     // where the key is first used (after the FrodoKEM capsule was judged).
     if (session_key.size() < SESSION_KEY)
         throw Error(ErrorKind::Decryption, "Gen7 RSA decryption failed",
                     Cause{ErrorKind::Value, "the wrapped session key is " + std::to_string(session_key.size()) +
                                                 " bytes, not 32"});
-    const SecureBytes key = message_key(session_key, frodo_ss, enc.first(SALT));
-    return gcm_open(key, enc.subspan(SALT, NONCE), enc.subspan(SALT + NONCE, enc.size() - SALT - NONCE - TAG),
-                    enc.last(TAG));
+    const SecureBytes key = message_key(session_key, frodo_ss, enc.first(HYBRID_SALT));
+    return open_gcm_message(enc, HYBRID_SALT, key);
 }
 
 }  // namespace tesmar::quantum

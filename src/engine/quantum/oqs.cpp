@@ -5,6 +5,8 @@
 #include <link.h>
 #include <memory>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace tesmar::oqs {
 
@@ -41,23 +43,42 @@ static_assert(offsetof(OqsSig, length_public_key) == 24 && offsetof(OqsSig, leng
 using Status = int;  // OQS_STATUS: OQS_SUCCESS is 0
 constexpr Status kSuccess = 0;
 
+// A liboqs function, called like one: its exported name stands beside the type it is declared with.
+template <class F>
+struct Symbol {
+    const char* name;
+    F* fn = nullptr;
+    template <class... Args>
+    decltype(auto) operator()(Args&&... args) const {
+        return fn(std::forward<Args>(args)...);
+    }
+};
+
 struct Api {
     LibraryInfo info;
-    OqsKem* (*kem_new)(const char*);
-    void (*kem_free)(OqsKem*);
-    Status (*kem_keypair)(const OqsKem*, std::uint8_t*, std::uint8_t*);
-    Status (*kem_encaps)(const OqsKem*, std::uint8_t*, std::uint8_t*, const std::uint8_t*);
-    Status (*kem_decaps)(const OqsKem*, std::uint8_t*, const std::uint8_t*, const std::uint8_t*);
-    OqsSig* (*sig_new)(const char*);
-    void (*sig_free)(OqsSig*);
-    Status (*sig_keypair)(const OqsSig*, std::uint8_t*, std::uint8_t*);
-    Status (*sig_sign)(const OqsSig*, std::uint8_t*, std::size_t*, const std::uint8_t*, std::size_t,
-                       const std::uint8_t*);
-    Status (*sig_verify)(const OqsSig*, const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t,
-                         const std::uint8_t*);
-    int (*sig_alg_count)();
-    const char* (*sig_alg_identifier)(std::size_t);
-    int (*sig_alg_is_enabled)(const char*);
+    Symbol<OqsKem*(const char*)> kem_new{"OQS_KEM_new"};
+    Symbol<void(OqsKem*)> kem_free{"OQS_KEM_free"};
+    Symbol<Status(const OqsKem*, std::uint8_t*, std::uint8_t*)> kem_keypair{"OQS_KEM_keypair"};
+    Symbol<Status(const OqsKem*, std::uint8_t*, std::uint8_t*, const std::uint8_t*)> kem_encaps{"OQS_KEM_encaps"};
+    Symbol<Status(const OqsKem*, std::uint8_t*, const std::uint8_t*, const std::uint8_t*)> kem_decaps{
+        "OQS_KEM_decaps"};
+    Symbol<OqsSig*(const char*)> sig_new{"OQS_SIG_new"};
+    Symbol<void(OqsSig*)> sig_free{"OQS_SIG_free"};
+    Symbol<Status(const OqsSig*, std::uint8_t*, std::uint8_t*)> sig_keypair{"OQS_SIG_keypair"};
+    Symbol<Status(const OqsSig*, std::uint8_t*, std::size_t*, const std::uint8_t*, std::size_t, const std::uint8_t*)>
+        sig_sign{"OQS_SIG_sign"};
+    Symbol<Status(const OqsSig*, const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t,
+                  const std::uint8_t*)>
+        sig_verify{"OQS_SIG_verify"};
+    Symbol<int()> sig_alg_count{"OQS_SIG_alg_count"};
+    Symbol<const char*(std::size_t)> sig_alg_identifier{"OQS_SIG_alg_identifier"};
+    Symbol<int(const char*)> sig_alg_is_enabled{"OQS_SIG_alg_is_enabled"};
+
+    // Every symbol above, in the order missing ones are reported; one left out would stay null.
+    auto symbols() {
+        return std::tie(kem_new, kem_free, kem_keypair, kem_encaps, kem_decaps, sig_new, sig_free, sig_keypair,
+                        sig_sign, sig_verify, sig_alg_count, sig_alg_identifier, sig_alg_is_enabled);
+    }
 };
 
 // Names for the dynamic loader's search: the development symlink, then the soname of 0.14 to 0.16,
@@ -81,11 +102,10 @@ std::string own_directory() {
 std::atomic<const Api*> g_api{nullptr};
 std::mutex g_load_mutex;
 
-template <class Fn>
-bool resolve(void* handle, const char* symbol, Fn& out, std::string& missing) {
-    out = reinterpret_cast<Fn>(dlsym(handle, symbol));
-    if (!out) missing += missing.empty() ? symbol : std::string(", ") + symbol;
-    return out != nullptr;
+template <class F>
+void resolve(void* handle, Symbol<F>& symbol, std::string& missing) {
+    symbol.fn = reinterpret_cast<F*>(dlsym(handle, symbol.name));
+    if (!symbol.fn) missing += missing.empty() ? symbol.name : std::string(", ") + symbol.name;
 }
 
 // Opens one candidate; on success returns the finished Api, else appends why to `why`.
@@ -98,19 +118,7 @@ std::unique_ptr<Api> open_candidate(const char* name, std::string& why) {
     }
     auto api = std::make_unique<Api>();
     std::string missing;
-    resolve(handle, "OQS_KEM_new", api->kem_new, missing);
-    resolve(handle, "OQS_KEM_free", api->kem_free, missing);
-    resolve(handle, "OQS_KEM_keypair", api->kem_keypair, missing);
-    resolve(handle, "OQS_KEM_encaps", api->kem_encaps, missing);
-    resolve(handle, "OQS_KEM_decaps", api->kem_decaps, missing);
-    resolve(handle, "OQS_SIG_new", api->sig_new, missing);
-    resolve(handle, "OQS_SIG_free", api->sig_free, missing);
-    resolve(handle, "OQS_SIG_keypair", api->sig_keypair, missing);
-    resolve(handle, "OQS_SIG_sign", api->sig_sign, missing);
-    resolve(handle, "OQS_SIG_verify", api->sig_verify, missing);
-    resolve(handle, "OQS_SIG_alg_count", api->sig_alg_count, missing);
-    resolve(handle, "OQS_SIG_alg_identifier", api->sig_alg_identifier, missing);
-    resolve(handle, "OQS_SIG_alg_is_enabled", api->sig_alg_is_enabled, missing);
+    std::apply([&](auto&... symbol) { (resolve(handle, symbol, missing), ...); }, api->symbols());
     if (!missing.empty()) {
         why += std::string(why.empty() ? "" : "; ") + name + " lacks " + missing;
         dlclose(handle);
@@ -151,52 +159,42 @@ const Api& api() {
     throw wrap(ErrorKind::QuantumOperation, prefix + std::string(alg) + "): ", Cause{ErrorKind::Value, reason});
 }
 
-std::string size_text(const char* what, std::size_t expected, std::size_t got) {
-    return std::string(what) + " must be " + std::to_string(expected) + " bytes, not " + std::to_string(got);
-}
-
 // Mechanism names go to liboqs as C strings; one with a NUL inside names nothing liboqs knows.
 bool usable_name(std::string_view alg) { return alg.find('\0') == std::string_view::npos; }
 
-// What differs between an OQS_KEM and an OQS_SIG for the handle below: how liboqs makes and frees
-// one, and whether the sizes it reports are usable.
-struct KemOps {
-    using Object = OqsKem;
-    static constexpr auto create = &Api::kem_new;
-    static constexpr auto destroy = &Api::kem_free;
-    static constexpr const char* kEmptySize = "liboqs reports an empty key, ciphertext or secret size";
-    static bool sized(const OqsKem& k) {
-        return k.length_public_key != 0 && k.length_secret_key != 0 && k.length_ciphertext != 0 &&
-               k.length_shared_secret != 0;
-    }
-};
+// liboqs is never handed a null pointer, even for an empty message.
+const std::uint8_t* message_data(ByteView message) {
+    static const std::uint8_t empty = 0;
+    return message.empty() ? &empty : message.data();
+}
 
-struct SigOps {
-    using Object = OqsSig;
-    static constexpr auto create = &Api::sig_new;
-    static constexpr auto destroy = &Api::sig_free;
-    static constexpr const char* kEmptySize = "liboqs reports an empty key or signature size";
-    static bool sized(const OqsSig& s) {
-        return s.length_public_key != 0 && s.length_secret_key != 0 && s.length_signature != 0;
-    }
-};
+// Why the sizes an object reports cannot be used (liboqs would be handed empty buffers), or null.
+const char* empty_size(const OqsKem& k) {
+    const bool sized = k.length_public_key != 0 && k.length_secret_key != 0 && k.length_ciphertext != 0 &&
+                       k.length_shared_secret != 0;
+    return sized ? nullptr : "liboqs reports an empty key, ciphertext or secret size";
+}
 
-// An OQS_KEM or OQS_SIG for one call, freed on every path.
-template <class Ops>
+const char* empty_size(const OqsSig& s) {
+    const bool sized = s.length_public_key != 0 && s.length_secret_key != 0 && s.length_signature != 0;
+    return sized ? nullptr : "liboqs reports an empty key or signature size";
+}
+
+// An OQS_KEM or OQS_SIG for one call: made by the Api member `create`, freed by `destroy` on every
+// path.
+template <class Object, auto create, auto destroy>
 class Handle {
 public:
-    using Object = typename Ops::Object;
-
     Handle(const Api& api, std::string_view alg, const char* prefix) : api_(api), alg_(alg), prefix_(prefix) {
         const std::string name(alg);
-        obj_ = usable_name(alg) ? (api_.*Ops::create)(name.c_str()) : nullptr;
+        obj_ = usable_name(alg) ? (api_.*create)(name.c_str()) : nullptr;
         if (!obj_) fail("mechanism is unknown to liboqs " + api_.info.version + " or disabled in it");
-        if (!Ops::sized(*obj_)) {
-            (api_.*Ops::destroy)(obj_);  // a throwing constructor runs no destructor
-            fail(Ops::kEmptySize);
+        if (const char* why = empty_size(*obj_)) {
+            (api_.*destroy)(obj_);  // a throwing constructor runs no destructor
+            fail(why);
         }
     }
-    ~Handle() { (api_.*Ops::destroy)(obj_); }
+    ~Handle() { (api_.*destroy)(obj_); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
@@ -206,6 +204,11 @@ public:
     void check(Status s, const char* function) const {
         if (s != kSuccess) fail(std::string("liboqs reported an error from ") + function);
     }
+    // liboqs reads exactly the mechanism's size from each buffer it is given.
+    void expect(const char* what, std::size_t size, ByteView input) const {
+        if (input.size() == size) return;
+        fail(std::string(what) + " must be " + std::to_string(size) + " bytes, not " + std::to_string(input.size()));
+    }
 
 private:
     const Api& api_;
@@ -214,8 +217,18 @@ private:
     Object* obj_ = nullptr;
 };
 
-using Kem = Handle<KemOps>;
-using Sig = Handle<SigOps>;
+using Kem = Handle<OqsKem, &Api::kem_new, &Api::kem_free>;
+using Sig = Handle<OqsSig, &Api::sig_new, &Api::sig_free>;
+
+// A KEM or signature key pair from `keypair` (the Api member), named `function` in failures.
+template <class Mechanism, class Keypair>
+KeyPair generate(std::string_view alg, const char* prefix, Keypair Api::*keypair, const char* function) {
+    const Api& a = api();
+    const Mechanism handle(a, alg, prefix);
+    KeyPair out{Bytes((*handle).length_public_key), SecureBytes((*handle).length_secret_key)};
+    handle.check((a.*keypair)(handle.get(), out.public_key.data(), out.secret_key.data()), function);
+    return out;
+}
 
 constexpr std::string_view kNames[4][STRENGTHS] = {
     {"FrodoKEM-640-AES", "FrodoKEM-976-AES", "FrodoKEM-1344-AES"},
@@ -270,18 +283,13 @@ std::string sig_algorithm(std::string_view kind, std::int64_t strength) {
 }
 
 KeyPair kem_keypair(std::string_view alg) {
-    const Api& a = api();
-    const Kem kem(a, alg, KEM_KEYPAIR_PREFIX);
-    KeyPair out{Bytes((*kem).length_public_key), SecureBytes((*kem).length_secret_key)};
-    kem.check(a.kem_keypair(kem.get(), out.public_key.data(), out.secret_key.data()), "OQS_KEM_keypair");
-    return out;
+    return generate<Kem>(alg, KEM_KEYPAIR_PREFIX, &Api::kem_keypair, "OQS_KEM_keypair");
 }
 
 Encapsulation encapsulate(std::string_view alg, ByteView public_key) {
     const Api& a = api();
     const Kem kem(a, alg, ENCAPS_PREFIX);
-    if (public_key.size() != (*kem).length_public_key)
-        kem.fail(size_text("the public key", (*kem).length_public_key, public_key.size()));
+    kem.expect("the public key", (*kem).length_public_key, public_key);
     Encapsulation out{Bytes((*kem).length_ciphertext), SecureBytes((*kem).length_shared_secret)};
     kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), public_key.data()),
               "OQS_KEM_encaps");
@@ -291,33 +299,25 @@ Encapsulation encapsulate(std::string_view alg, ByteView public_key) {
 SecureBytes decapsulate(std::string_view alg, ByteView secret_key, ByteView ciphertext) {
     const Api& a = api();
     const Kem kem(a, alg, DECAPS_PREFIX);
-    if (secret_key.size() != (*kem).length_secret_key)
-        kem.fail(size_text("the secret key", (*kem).length_secret_key, secret_key.size()));
-    if (ciphertext.size() != (*kem).length_ciphertext)
-        kem.fail(size_text("the ciphertext", (*kem).length_ciphertext, ciphertext.size()));
+    kem.expect("the secret key", (*kem).length_secret_key, secret_key);
+    kem.expect("the ciphertext", (*kem).length_ciphertext, ciphertext);
     SecureBytes secret((*kem).length_shared_secret);
     kem.check(a.kem_decaps(kem.get(), secret.data(), ciphertext.data(), secret_key.data()), "OQS_KEM_decaps");
     return secret;
 }
 
 KeyPair sig_keypair(std::string_view alg) {
-    const Api& a = api();
-    const Sig sig(a, alg, SIG_KEYPAIR_PREFIX);
-    KeyPair out{Bytes((*sig).length_public_key), SecureBytes((*sig).length_secret_key)};
-    sig.check(a.sig_keypair(sig.get(), out.public_key.data(), out.secret_key.data()), "OQS_SIG_keypair");
-    return out;
+    return generate<Sig>(alg, SIG_KEYPAIR_PREFIX, &Api::sig_keypair, "OQS_SIG_keypair");
 }
 
 Bytes sig_sign(std::string_view alg, ByteView secret_key, ByteView message) {
     const Api& a = api();
     const Sig sig(a, alg, SIGN_PREFIX);
-    if (secret_key.size() != (*sig).length_secret_key)
-        sig.fail(size_text("the secret key", (*sig).length_secret_key, secret_key.size()));
+    sig.expect("the secret key", (*sig).length_secret_key, secret_key);
     Bytes signature((*sig).length_signature);
     std::size_t length = 0;
-    static const std::uint8_t empty = 0;  // liboqs is never handed a null message pointer
-    sig.check(a.sig_sign(sig.get(), signature.data(), &length, message.empty() ? &empty : message.data(),
-                         message.size(), secret_key.data()),
+    sig.check(a.sig_sign(sig.get(), signature.data(), &length, message_data(message), message.size(),
+                         secret_key.data()),
               "OQS_SIG_sign");
     if (length > signature.size()) sig.fail("liboqs reported a signature longer than its maximum");
     signature.resize(length);
@@ -334,9 +334,8 @@ bool sig_verify(std::string_view alg, ByteView public_key, ByteView message, Byt
         // mechanism tesmar uses (ML-DSA, SLH-DSA) signs at exactly that size, so nothing valid is
         // lost; any other length is simply not a signature.
         if (signature.size() != (*sig).length_signature) return false;
-        static const std::uint8_t empty = 0;
-        return a.sig_verify(sig.get(), message.empty() ? &empty : message.data(), message.size(), signature.data(),
-                            signature.size(), public_key.data()) == kSuccess;
+        return a.sig_verify(sig.get(), message_data(message), message.size(), signature.data(), signature.size(),
+                            public_key.data()) == kSuccess;
     } catch (const Error&) {
         return false;
     }

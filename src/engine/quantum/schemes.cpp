@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/aes.hpp"
 #include "engine/errors.hpp"
 #include "engine/openssl.hpp"
 #include "engine/quantum/primitives.hpp"
@@ -12,51 +11,9 @@ namespace tesmar::quantum {
 
 namespace {
 
-constexpr std::size_t NONCE = 12;
-constexpr std::size_t TAG = 16;
-constexpr std::size_t AES_KEY = 32;
 constexpr std::size_t GEN6_SALT = 16;
 constexpr std::size_t GEN5_SALT = 32;
-constexpr std::size_t HYBRID_SALT = 32;  // schemes 7 and 8
 constexpr std::size_t IV = 16;
-
-ByteView label(const char* text) { return as_bytes(std::string_view(text)); }
-
-[[noreturn]] void invalid(const char* message) { throw Error(ErrorKind::InvalidInput, message); }
-
-std::string_view frodo(std::int64_t strength) { return oqs::mechanism(oqs::Family::Frodo, strength); }
-std::string_view cmce(std::int64_t strength) { return oqs::mechanism(oqs::Family::Cmce, strength); }
-std::string_view mlkem(std::int64_t strength) { return oqs::mechanism(oqs::Family::Mlkem, strength); }
-
-void append(Bytes& out, ByteView part) { out.insert(out.end(), part.begin(), part.end()); }
-
-// The GCM layouts of schemes 4, 6, 7 and 8: prefix (salt, if any) || nonce || ciphertext || tag.
-// Sealed in place: the ciphertext is not built apart and copied in after the nonce.
-Bytes gcm_message(ByteView prefix, ByteView key, ByteView data) {
-    Bytes out(prefix.size() + NONCE + data.size() + TAG);
-    std::copy(prefix.begin(), prefix.end(), out.begin());
-    const MutableBytes all(out);
-    const MutableBytes nonce = all.subspan(prefix.size(), NONCE);
-    ossl::os_random(nonce);
-    aes::gcm_seal(key, nonce, data, all.subspan(prefix.size() + NONCE, data.size()), all.last(TAG));
-    return out;
-}
-
-// Opens the GCM part of a message whose nonce starts at `at` (length already checked).
-SecureBytes open_gcm_message(ByteView enc, std::size_t at, ByteView key) {
-    return gcm_open(key, enc.subspan(at, NONCE), enc.subspan(at + NONCE, enc.size() - at - NONCE - TAG),
-                    enc.last(TAG));
-}
-
-std::uint32_t u32le(ByteView b) {
-    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
-
-void put_u32le(Bytes& out, std::uint64_t v) {
-    if (v > 0xFFFFFFFFu) throw Error(ErrorKind::Overflow, "length does not fit in 32 bits");
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 // Scheme 2 and 5 messages: prefix (salt, if any) || IV || CBC ciphertext || HMAC over all before it.
 Bytes cbc_message(ByteView prefix, ByteView aes_key, ByteView mac_key, ByteView data) {
@@ -79,15 +36,6 @@ SecureBytes open_cbc_message(ByteView enc, std::size_t iv_at, ByteView aes_key, 
     const Mac mac = hmac256(mac_key, covered);
     if (!ossl::equal_ct(mac, enc.last(HMAC_SIZE))) throw Error(ErrorKind::Decryption, mac_failure);
     return cbc_decrypt(covered.subspan(iv_at + IV), aes_key, covered.subspan(iv_at, IV));
-}
-
-KeyPair with_header(std::uint8_t scheme, std::int64_t strength, oqs::KeyPair raw) {
-    const std::uint8_t header[2] = {scheme, static_cast<std::uint8_t>(strength)};
-    KeyPair out{Bytes(header, header + 2), SecureBytes(2 + raw.secret_key.size())};
-    append(out.public_key, raw.public_key);
-    std::copy(header, header + 2, out.secret_key.data());
-    std::copy(raw.secret_key.view().begin(), raw.secret_key.view().end(), out.secret_key.data() + 2);
-    return out;
 }
 
 }  // namespace
@@ -171,24 +119,13 @@ KeyPair gen8_generate(std::int64_t strength) {
     const std::string_view alg = mlkem(strength);
     const X25519Key x = x25519_generate();
     const SecureBytes x_priv = x25519_private_bytes(x.key.get());
-    oqs::KeyPair kem = oqs::kem_keypair(alg);
-    const std::uint8_t header[2] = {8, static_cast<std::uint8_t>(strength)};
-    KeyPair out{Bytes(header, header + 2), SecureBytes(2 + X25519_SIZE + kem.secret_key.size())};
-    append(out.public_key, x.public_key);
-    append(out.public_key, kem.public_key);
-    std::uint8_t* sk = out.secret_key.data();
-    sk = std::copy(header, header + 2, sk);
-    sk = std::copy(x_priv.view().begin(), x_priv.view().end(), sk);
-    std::copy(kem.secret_key.view().begin(), kem.secret_key.view().end(), sk);
-    return out;
+    const oqs::KeyPair kem = oqs::kem_keypair(alg);
+    return with_header(8, strength, {x.public_key, kem.public_key}, {x_priv, kem.secret_key});
 }
 
 namespace {
 SecureBytes gen8_key(ByteView x_ss, ByteView mlkem_ss, ByteView salt) {
-    SecureBytes ikm(x_ss.size() + mlkem_ss.size());
-    std::copy(x_ss.begin(), x_ss.end(), ikm.data());
-    std::copy(mlkem_ss.begin(), mlkem_ss.end(), ikm.data() + x_ss.size());
-    return hkdf(ikm, salt, label(GEN8_INFO), AES_KEY);
+    return hkdf(concat<SecureBytes>({x_ss, mlkem_ss}), salt, label(GEN8_INFO), AES_KEY);
 }
 }  // namespace
 
@@ -202,24 +139,19 @@ Sealed gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
     std::uint8_t salt[HYBRID_SALT];
     ossl::os_random(salt);
     const SecureBytes key = gen8_key(x_ss, kem.shared_secret, salt);
-    Sealed out;
-    put_u32le(out.capsule, kem.ciphertext.size());
-    append(out.capsule, kem.ciphertext);
-    append(out.capsule, eph.public_key);
-    out.message = gcm_message(salt, key, data);
-    return out;
+    return {concat({u32le(kem.ciphertext.size()), kem.ciphertext, eph.public_key}), gcm_message(salt, key, data)};
 }
 
 SecureBytes gen8_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength) {
     if (raw.size() < X25519_SIZE) invalid("Invalid Gen8 private key");
-    if (secret.size() < 4 + X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
+    if (secret.size() < LENGTH_FIELD + X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
     if (enc.size() < HYBRID_SALT + NONCE + TAG) invalid("Invalid Gen8 encrypted message");
     const ByteView x_priv = raw.first(X25519_SIZE);
     const ByteView mlkem_priv = raw.subspan(X25519_SIZE);
-    const std::uint64_t m = u32le(secret);
-    if (m == 0 || m > secret.size() - 4 - X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
-    const ByteView mlkem_ct = secret.subspan(4, m);
-    const ByteView eph_pub = secret.subspan(4 + m, X25519_SIZE);  // anything after it is ignored
+    const std::uint64_t m = read_u32le(secret);
+    if (m == 0 || m > secret.size() - LENGTH_FIELD - X25519_SIZE) invalid("Invalid Gen8 encapsulated secret");
+    const ByteView mlkem_ct = secret.subspan(LENGTH_FIELD, m);
+    const ByteView eph_pub = secret.subspan(LENGTH_FIELD + m, X25519_SIZE);  // anything after it is ignored
     const SecureBytes mlkem_ss = oqs::decapsulate(mlkem(strength), mlkem_priv, mlkem_ct);
     const SecureBytes x_ss = x25519_exchange(x25519_load_private(x_priv).get(), eph_pub);
     const SecureBytes key = gen8_key(x_ss, mlkem_ss, enc.first(HYBRID_SALT));
@@ -251,14 +183,14 @@ std::string unsupported(std::uint8_t scheme, const char* what) {
 }  // namespace
 
 void check_public_key(ByteView public_key) {
-    const ByteView raw = slice_from(public_key, 2);
+    const ByteView raw = slice_from(public_key, KEY_HEADER);
     const bool all_zero = std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; });
-    if (public_key.size() < 3 || all_zero) invalid("Invalid or empty quantum public key");
+    if (public_key.size() <= KEY_HEADER || all_zero) invalid("Invalid or empty quantum public key");
 }
 
 Sealed encrypt(ByteView data, ByteView public_key) {
     check_public_key(public_key);
-    const ByteView raw = public_key.subspan(2);
+    const ByteView raw = public_key.subspan(KEY_HEADER);
     const std::uint8_t scheme = public_key[0];
     const std::int64_t strength = public_key[1];
     switch (scheme) {
@@ -273,11 +205,11 @@ Sealed encrypt(ByteView data, ByteView public_key) {
 }
 
 SecureBytes decrypt(ByteView encrypted_message, ByteView private_key, ByteView secret) {
-    if (private_key.size() < 3) invalid("Invalid quantum private key");
+    if (private_key.size() <= KEY_HEADER) invalid("Invalid quantum private key");
     if (secret.empty()) invalid("Encapsulated secret required for quantum decryption");
     const std::uint8_t scheme = private_key[0];
     const std::int64_t strength = private_key[1];
-    const ByteView raw = private_key.subspan(2);
+    const ByteView raw = private_key.subspan(KEY_HEADER);
     switch (scheme) {
         case 4: return gen4_decrypt(encrypted_message, raw, secret);
         case 6: return gen6_decrypt(encrypted_message, raw, secret, strength);

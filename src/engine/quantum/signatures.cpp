@@ -1,36 +1,25 @@
 #include "engine/quantum/signatures.hpp"
 
 #include "engine/errors.hpp"
+#include "engine/quantum/framing.hpp"
 
 namespace tesmar::quantum {
 
 namespace {
 
-constexpr std::size_t HEADER = 2;
-
 bool known_scheme(std::uint8_t scheme) { return scheme == ML_DSA || scheme == SLH_DSA; }
-
-oqs::KeyPair with_header(std::uint8_t scheme, std::uint8_t strength, const oqs::KeyPair& raw) {
-    oqs::KeyPair out{Bytes{scheme, strength}, SecureBytes(HEADER + raw.secret_key.size())};
-    out.public_key.insert(out.public_key.end(), raw.public_key.begin(), raw.public_key.end());
-    out.secret_key[0] = scheme;
-    out.secret_key[1] = strength;
-    std::copy(raw.secret_key.view().begin(), raw.secret_key.view().end(), out.secret_key.data() + HEADER);
-    return out;
-}
 
 }  // namespace
 
 SigKey sig_strip(ByteView headered, std::string_view label) {
-    if (headered.size() <= HEADER)
+    if (headered.size() <= KEY_HEADER)
         throw Error(ErrorKind::InvalidInput, "Invalid " + std::string(label) + " key: missing header");
-    return {headered[0], headered[1], headered.subspan(HEADER)};
+    return {headered[0], headered[1], headered.subspan(KEY_HEADER)};
 }
 
 oqs::KeyPair generate_signature_keypair(int algorithm, std::int64_t strength) {
     const std::string name = oqs::sig_algorithm(sig_kind(algorithm), strength);
-    return with_header(static_cast<std::uint8_t>(algorithm), static_cast<std::uint8_t>(strength),
-                       oqs::sig_keypair(name));
+    return with_header(static_cast<std::uint8_t>(algorithm), strength, oqs::sig_keypair(name));
 }
 
 std::string signing_mechanism(ByteView private_key) {
@@ -45,11 +34,11 @@ std::string signing_mechanism(ByteView private_key) {
 
 Bytes sign(ByteView data, ByteView private_key) {
     const std::string name = signing_mechanism(private_key);
-    return oqs::sig_sign(name, private_key.subspan(HEADER), data);
+    return oqs::sig_sign(name, private_key.subspan(KEY_HEADER), data);
 }
 
 bool verify(ByteView data, ByteView signature, ByteView public_key) {
-    if (public_key.size() <= HEADER || !known_scheme(public_key[0])) return false;
+    if (public_key.size() <= KEY_HEADER || !known_scheme(public_key[0])) return false;
     const SigKey key = sig_strip(public_key, "signature public");
     const std::string name = oqs::sig_algorithm(sig_kind(key.scheme), key.strength);
     return oqs::sig_verify(name, key.raw, data, signature);
