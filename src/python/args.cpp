@@ -23,18 +23,6 @@ bool Buffer::load(PyObject* obj) {
     return true;
 }
 
-OutBytes::OutBytes(std::size_t n) {
-    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
-        PyErr_NoMemory();
-        return;
-    }
-    obj_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n));
-}
-
-void OutBytes::wipe() {
-    if (obj_ && PyBytes_GET_SIZE(obj_) > 0) OPENSSL_cleanse(PyBytes_AS_STRING(obj_), PyBytes_GET_SIZE(obj_));
-}
-
 PyObject* to_bytes(ByteView data) {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size()));
 }

@@ -163,54 +163,9 @@ private:
     Arg<std::int64_t> arg_;
 };
 
-// Releases the GIL for the lifetime of the object. Never touch Python objects inside.
-class NoGil {
-public:
-    NoGil() : state_(PyEval_SaveThread()) {}
-    ~NoGil() { PyEval_RestoreThread(state_); }
-    NoGil(const NoGil&) = delete;
-    NoGil& operator=(const NoGil&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
-// Releases the GIL only for work big enough to pay for the switch. Below this size the work takes
-// about as long as releasing and re-taking the GIL (hashlib draws the line at the same place).
+// Work below this size takes about as long as releasing and re-taking the GIL (hashlib draws the
+// line at the same place), so it keeps the GIL.
 inline constexpr std::size_t kGilReleaseMin = 2048;
-
-class NoGilFor {
-public:
-    explicit NoGilFor(std::size_t work_bytes) : state_(work_bytes >= kGilReleaseMin ? PyEval_SaveThread() : nullptr) {}
-    ~NoGilFor() {
-        if (state_) PyEval_RestoreThread(state_);
-    }
-    NoGilFor(const NoGilFor&) = delete;
-    NoGilFor& operator=(const NoGilFor&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
-// A new bytes object of `n` bytes to be written in place (no copy of the result).
-class OutBytes {
-public:
-    explicit OutBytes(std::size_t n);
-    ~OutBytes() { Py_XDECREF(obj_); }
-    bool ok() const { return obj_ != nullptr; }
-    MutableBytes span() {
-        return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(obj_)), static_cast<std::size_t>(PyBytes_GET_SIZE(obj_))};
-    }
-    void wipe();                              // before dropping a result that held secrets
-    PyObject* release() {                     // the finished object (new reference)
-        PyObject* o = obj_;
-        obj_ = nullptr;
-        return o;
-    }
-
-private:
-    PyObject* obj_ = nullptr;
-};
 
 PyObject* to_bytes(ByteView data);
 PyObject* bytes_pair(ByteView a, ByteView b);  // a new (bytes, bytes) tuple
@@ -221,11 +176,6 @@ PyObject* base64_text(ByteView data);       // standard Base64 as str, written i
 // decoding failure set (binascii.Error, or TypeError for other types): callers wrap it as cause.
 // Returns a borrowed Py_None on success.
 PyObject* decode_base64_arg(PyObject* obj, std::optional<Bytes>& out);
-
-// The contents of a bytes object.
-inline ByteView view_of_bytes(PyObject* bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(bytes)), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
-}
 
 // Strict UTF-8 decoding. On failure the real UnicodeDecodeError is set (callers wrap it).
 PyObject* decode_utf8(ByteView data);

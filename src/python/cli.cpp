@@ -1,7 +1,6 @@
 // tesmar.cli's native part: what `inspect` tells of a blob.
 #include "engine/inspect.hpp"
-#include "python/args.hpp"
-#include "python/errors.hpp"
+#include "python/call.hpp"
 #include "python/function.hpp"
 
 namespace tesmar::py {
@@ -13,17 +12,7 @@ PyObject* value_object(const inspect::Value& v) {
     return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace");
 }
 
-PyObject* describe(PyObject* const* args) {
-    Buffer head;
-    if (!head.load(args[0])) return nullptr;
-    const unsigned long long size = PyLong_AsUnsignedLongLong(args[1]);
-    if (size == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
-    inspect::Description d;
-    if (!guarded([&]() -> PyObject* {
-            d = inspect::describe(head.view(), size);
-            return Py_None;
-        }))
-        return nullptr;
+PyObject* fields(const inspect::Description& d) {
     PyObject* out = PyDict_New();
     if (!out) return nullptr;
     for (const auto& [name, value] : d) {
@@ -37,6 +26,14 @@ PyObject* describe(PyObject* const* args) {
         Py_DECREF(v);
     }
     return out;
+}
+
+PyObject* describe(PyObject* const* args) {
+    BytesIn head;
+    if (!head.load(args[0])) return nullptr;
+    const unsigned long long size = PyLong_AsUnsignedLongLong(args[1]);
+    if (size == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    return call(Gil::hold(), [&] { return inspect::describe(head.arg().get(), size); }, fields);
 }
 
 const Register functions{

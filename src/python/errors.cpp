@@ -80,26 +80,6 @@ PyObject* raise(ErrorKind kind, const std::string& message) { return raise_with_
 
 bool current_is_ordinary() { return PyErr_ExceptionMatches(PyExc_Exception) != 0; }
 
-PyObject* raise_from_current(ErrorKind kind, const std::string& prefix) {
-    if (!current_is_ordinary()) return nullptr;
-    PyObject* cause = PyErr_GetRaisedException();
-    PyObject* text = cause ? PyObject_Str(cause) : nullptr;
-    if (!text) {
-        Py_XDECREF(cause);
-        return nullptr;
-    }
-    Py_ssize_t n = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &n);
-    std::string message = prefix;
-    if (utf8) message.append(utf8, static_cast<std::size_t>(n));
-    Py_DECREF(text);
-    if (!utf8) {
-        Py_XDECREF(cause);
-        return nullptr;
-    }
-    return raise_with_cause(kind, message, cause);
-}
-
 PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message) {
     if (!current_is_ordinary()) return nullptr;
     return raise_with_cause(kind, message, PyErr_GetRaisedException());
@@ -158,16 +138,6 @@ void set_error(const Error& e) {
         }
     }
     raise_with_cause(e.kind(), message, cause);
-}
-
-bool current_is(ErrorKind kind) {
-    PyObject* exc = PyErr_GetRaisedException();
-    if (!exc) return false;
-    PyObject* cls = error_class(kind);
-    const bool match = cls && PyErr_GivenExceptionMatches(exc, cls);
-    PyErr_Clear();
-    PyErr_SetRaisedException(exc);
-    return match;
 }
 
 }  // namespace tesmar::py
