@@ -9,44 +9,63 @@ import tesmar
 import tesmar.sync
 from tesmar.errors import InvalidInputError
 
-# (package, coroutine name, core function name, parameters, return annotation)
-ASYNC_ROWS = [
-    ("aes", "encrypt", "encrypt_str", [("plaintext", "str"), ("key", "str")], "str"),
-    ("aes", "decrypt", "decrypt_str", [("ciphertext_b64", "str"), ("key", "str")], "str"),
-    ("aes", "encrypt_bytes", "encrypt_bytes", [("data", "bytes"), ("key", "str")], "bytes"),
-    ("aes", "decrypt_bytes", "decrypt_bytes", [("blob", "bytes"), ("key", "str")], "bytes"),
+# Every coroutine function of the five families: (package, coroutine, core function it runs, its
+# signature). The tesmar.sync facade has the same methods, and each is the core function itself.
+ROWS = [
+    ("aes", "encrypt", "encrypt_str", "(plaintext: 'str', key: 'str') -> 'str'"),
+    ("aes", "decrypt", "decrypt_str", "(ciphertext_b64: 'str', key: 'str') -> 'str'"),
+    ("aes", "encrypt_bytes", "encrypt_bytes", "(data: 'bytes', key: 'str') -> 'bytes'"),
+    ("aes", "decrypt_bytes", "decrypt_bytes", "(blob: 'bytes', key: 'str') -> 'bytes'"),
+    ("rsa", "new_key_pair", "new_key_pair", "() -> 'tuple[str, str]'"),
+    ("rsa", "encrypt", "encrypt_str", "(plaintext: 'str', public_pem: 'str') -> 'str'"),
+    ("rsa", "decrypt", "decrypt_str", "(ciphertext_b64: 'str', private_pem: 'str') -> 'str'"),
+    ("rsa", "encrypt_bytes", "encrypt_bytes", "(data: 'bytes', public_pem: 'str') -> 'bytes'"),
+    ("rsa", "decrypt_bytes", "decrypt_bytes", "(blob: 'bytes', private_pem: 'str') -> 'bytes'"),
+    ("rsa", "sign", "sign_str", "(plaintext: 'str', private_pem: 'str') -> 'str'"),
+    ("rsa", "verify", "verify_str", "(plaintext: 'str', signature_b64: 'str', public_pem: 'str') -> 'bool'"),
+    ("rsa", "sign_bytes", "sign_bytes", "(data: 'bytes', private_pem: 'str') -> 'bytes'"),
+    ("rsa", "verify_bytes", "verify_bytes", "(data: 'bytes', signature: 'bytes', public_pem: 'str') -> 'bool'"),
+    ("hybrid", "encrypt", "encrypt_str", "(plaintext: 'str', public_pem: 'str') -> 'str'"),
+    ("hybrid", "decrypt", "decrypt_str", "(ciphertext_b64: 'str', private_pem: 'str') -> 'str'"),
+    ("hybrid", "encrypt_bytes", "encrypt_bytes", "(data: 'bytes', public_pem: 'str') -> 'bytes'"),
+    ("hybrid", "decrypt_bytes", "decrypt_auto", "(blob: 'bytes', private_pem: 'str') -> 'bytes'"),
+    ("password", "hash", "hash_password", "(password: 'str', iterations: 'int' = 210000) -> 'str'"),
+    ("password", "verify", "verify_password", "(password: 'str', hash_json: 'str') -> 'bool'"),
+    ("password", "needs_rehash", "needs_rehash", "(hash_json: 'str') -> 'bool'"),
+    ("quantum", "generate_keypair", "generate_keypair",
+     "(generation: 'QuantumGeneration | int' = <QuantumGeneration.GEN8: 8>, "
+     "strength: 'QuantumStrength | int' = <QuantumStrength.HIGHEST: 2>) -> 'tuple[bytes, bytes]'"),
+    ("quantum", "encrypt", "encrypt", "(message: 'str', public_key: 'bytes') -> 'tuple[bytes, bytes]'"),
+    ("quantum", "decrypt", "decrypt", "(encrypted_message: 'bytes', private_key: 'bytes', secret: 'bytes') -> 'str'"),
+    ("quantum", "generate_signature_keypair", "generate_signature_keypair",
+     "(algorithm: 'SignatureAlgorithm | int' = <SignatureAlgorithm.ML_DSA: 1>, "
+     "strength: 'QuantumStrength | int' = <QuantumStrength.HIGHEST: 2>) -> 'tuple[bytes, bytes]'"),
+    ("quantum", "sign", "sign", "(data: 'bytes', private_key: 'bytes') -> 'bytes'"),
+    ("quantum", "verify", "verify", "(data: 'bytes', signature: 'bytes', public_key: 'bytes') -> 'bool'"),
 ]
-
-# (facade instance, method, core function)
-FACADE_ROWS = [
-    ("aes", "encrypt", "encrypt_str"),
-    ("aes", "decrypt", "decrypt_str"),
-    ("aes", "encrypt_bytes", "encrypt_bytes"),
-    ("aes", "decrypt_bytes", "decrypt_bytes"),
-]
-
-ALL = {
-    "aes": ["encrypt", "decrypt", "encrypt_bytes", "decrypt_bytes", "core"],
-}
+IDS = [f"{package}.{name}" for package, name, _, _ in ROWS]
+FACADES = {"aes": "_AES", "rsa": "_RSA", "hybrid": "_Hybrid", "password": "_Password", "quantum": "_Quantum"}
 
 
-@pytest.mark.parametrize("package, names", ALL.items())
-def test_package_all(package, names):
-    assert getattr(tesmar, package).__all__ == names
+@pytest.mark.parametrize("package", FACADES)
+def test_package_all_lists_its_coroutines_then_core(package):
+    names = [name for p, name, _, _ in ROWS if p == package]
+    extra = ["QuantumGeneration", "QuantumStrength", "SignatureAlgorithm"] if package == "quantum" else []
+    assert getattr(tesmar, package).__all__ == names + extra + ["core"]
 
 
-@pytest.mark.parametrize("package, name, core_name, params, returns", ASYNC_ROWS)
-def test_coroutine_function_shape(package, name, core_name, params, returns):
-    fn = getattr(getattr(tesmar, package), name)
+@pytest.mark.parametrize("package, name, core_name, signature", ROWS, ids=IDS)
+def test_coroutine_has_its_core_functions_signature(package, name, core_name, signature):
+    family = getattr(tesmar, package)
+    fn = getattr(family, name)
     assert inspect.iscoroutinefunction(fn)
-    sig = inspect.signature(fn)
-    assert [(p.name, p.annotation) for p in sig.parameters.values()] == params
-    assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in sig.parameters.values())
-    assert sig.return_annotation == returns
+    assert str(inspect.signature(fn)) == signature
+    assert inspect.signature(fn) == inspect.signature(getattr(family.core, core_name))
+    assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in inspect.signature(fn).parameters.values())
 
 
-@pytest.mark.parametrize("package, name, core_name, params, returns", ASYNC_ROWS)
-def test_coroutine_runs_its_core_function_on_a_worker_thread(monkeypatch, package, name, core_name, params, returns):
+@pytest.mark.parametrize("package, name, core_name, signature", ROWS, ids=IDS)
+def test_coroutine_runs_its_core_function_on_a_worker_thread(monkeypatch, package, name, core_name, signature):
     family = getattr(tesmar, package)
     seen = {}
 
@@ -57,7 +76,7 @@ def test_coroutine_runs_its_core_function_on_a_worker_thread(monkeypatch, packag
 
     # looked up on the package's core at await time, not bound at import
     monkeypatch.setattr(family.core, core_name, fake)
-    args = tuple(f"arg{i}" for i in range(len(params)))
+    args = tuple(f"arg{i}" for i in range(len(inspect.signature(getattr(family, name)).parameters)))
     coro = getattr(family, name)(*args)
     assert seen == {}  # nothing runs at call time
     assert asyncio.run(coro) == "result"
@@ -96,19 +115,19 @@ def test_gathered_calls_each_get_their_own_result():
 
 def test_facade_module_shape():
     assert tesmar.sync.__all__ == ["aes", "rsa", "hybrid", "password", "quantum"]
-    for inst, cls in [("aes", "_AES"), ("rsa", "_RSA"), ("hybrid", "_Hybrid"), ("password", "_Password"), ("quantum", "_Quantum")]:
-        klass = getattr(tesmar.sync, cls)
-        assert type(getattr(tesmar.sync, inst)) is klass and klass.__bases__ == (object,)
+    for instance, cls in FACADES.items():
+        assert type(getattr(tesmar.sync, instance)) is getattr(tesmar.sync, cls)
     assert tesmar.sync._aes_core is tesmar.aes.core
 
 
-@pytest.mark.parametrize("instance, method, core_name", FACADE_ROWS)
-def test_facade_methods_are_the_core_functions(instance, method, core_name):
-    core = getattr(tesmar, instance).core
-    cls = type(getattr(tesmar.sync, instance))
-    assert getattr(getattr(tesmar.sync, instance), method) is getattr(core, core_name)
-    assert getattr(cls, method) is getattr(core, core_name)
-    assert isinstance(cls.__dict__[method], staticmethod)
+@pytest.mark.parametrize("package, name, core_name, signature", ROWS, ids=IDS)
+def test_facade_methods_are_the_core_functions(package, name, core_name, signature):
+    core = getattr(tesmar, package).core
+    cls = getattr(tesmar.sync, FACADES[package])
+    assert getattr(getattr(tesmar.sync, package), name) is getattr(core, core_name)
+    assert getattr(cls, name) is getattr(core, core_name)
+    assert isinstance(cls.__dict__[name], staticmethod)
+    assert sorted(n for n in vars(cls) if not n.startswith("__")) == sorted(n for p, n, _, _ in ROWS if p == package)
 
 
 def test_facade_calls_on_class_and_instance():

@@ -63,12 +63,12 @@ def test_non_contiguous_buffers_are_refused_not_misread(material, view):
             try:
                 answer = fn(*spoilt)
             except Exception as exc:  # noqa: BLE001 - judged below
-                chain = [exc, exc.__cause__]
+                raised, chain = exc, [exc, exc.__cause__]
             else:
                 # Checking operations answer what they cannot read with False.
                 assert answer is False, f"{fn.__name__} accepted a non-contiguous view as argument {i}"
                 continue
-            assert any(isinstance(e, (BufferError, TypeError)) for e in chain), (fn.__name__, i, exc)
+            assert any(isinstance(e, (BufferError, TypeError)) for e in chain), (fn.__name__, i, raised)
 
 
 def test_threads_sharing_a_mutated_bytearray(material):

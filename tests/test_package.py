@@ -57,27 +57,41 @@ def test_every_module_is_an_attribute_of_its_parent():
             assert module.__name__ == name
 
 
-# What each module binds from elsewhere when it loads, in the order it binds it.
-IMPORTED_NAMES = {
-    "tesmar._internal.keys": ["base64", "binascii", "hashlib"],
-    "tesmar.aes.core": ["base64", "os", "DecryptionError", "EncryptionError", "InvalidInputError", "convert_key"],
-    "tesmar.rsa.core": ["DecryptionError", "EncryptionError", "InvalidInputError", "SignatureError"],
-    "tesmar.hybrid.core": ["rsa_core", "aes_core", "DecryptionError", "InvalidInputError"],
-    "tesmar.password.core": ["hashlib", "InvalidInputError", "TesmarError"],
-    "tesmar.quantum._oqs": ["QuantumOperationError"],
-    "tesmar.quantum.core": ["DecryptionError", "InvalidInputError", "QuantumOperationError", "_oqs",
-                            "QuantumGeneration", "QuantumStrength", "SignatureAlgorithm", "_OAEP"],
-    "tesmar.quantum": ["asyncio", "core", "QuantumGeneration", "QuantumStrength", "SignatureAlgorithm"],
-    "tesmar.sync": ["_aes_core", "_hybrid_core", "_pw_core", "_q_core", "_rsa_core"],
-}
+# What modules bind from elsewhere when they load: the very objects those names stand for.
+IMPORTED = [
+    ("tesmar._internal.keys", "base64", "base64"),
+    ("tesmar._internal.keys", "hashlib", "hashlib"),
+    ("tesmar.aes.core", "os", "os"),
+    ("tesmar.aes.core", "convert_key", "tesmar._internal.keys.convert_key"),
+    ("tesmar.aes.core", "DecryptionError", "tesmar.errors.DecryptionError"),
+    ("tesmar.rsa.core", "SignatureError", "tesmar.errors.SignatureError"),
+    ("tesmar.hybrid.core", "rsa_core", "tesmar.rsa.core"),
+    ("tesmar.hybrid.core", "aes_core", "tesmar.aes.core"),
+    ("tesmar.password.core", "TesmarError", "tesmar.errors.TesmarError"),
+    ("tesmar.quantum._oqs", "QuantumOperationError", "tesmar.errors.QuantumOperationError"),
+    ("tesmar.quantum.core", "_oqs", "tesmar.quantum._oqs"),
+    ("tesmar.quantum.core", "_OAEP", "tesmar.rsa.core._OAEP"),
+    ("tesmar.quantum.core", "QuantumStrength", "tesmar.quantum.types.QuantumStrength"),
+    ("tesmar.quantum", "core", "tesmar.quantum.core"),
+    ("tesmar.quantum", "asyncio", "asyncio"),
+    ("tesmar.sync", "_pw_core", "tesmar.password.core"),
+    ("tesmar.sync", "_q_core", "tesmar.quantum.core"),
+]
 
 
-@pytest.mark.parametrize("name, expected", IMPORTED_NAMES.items(), ids=list(IMPORTED_NAMES))
-def test_modules_bind_their_imports_in_order(name, expected):
+def resolve(dotted):
     import importlib
 
-    module = importlib.import_module(name)
-    assert [k for k in vars(module) if k in expected] == expected
+    try:
+        return importlib.import_module(dotted)
+    except ImportError:
+        module, _, attribute = dotted.rpartition(".")
+        return getattr(importlib.import_module(module), attribute)
+
+
+@pytest.mark.parametrize("module, name, target", IMPORTED, ids=[f"{m}.{n}" for m, n, _ in IMPORTED])
+def test_modules_bind_the_objects_they_import(module, name, target):
+    assert getattr(resolve(module), name) is resolve(target)
 
 
 def test_module_bodies_run_once_and_package_members_have_paths():
@@ -124,8 +138,11 @@ def test_error_classes(name):
     assert getattr(tesmar, name) is cls
     assert cls.__module__ == "tesmar.errors" and cls.__qualname__ == name
     expected_base = Exception if name == "TesmarError" else errors.TesmarError
-    assert cls.__bases__ == (expected_base,)
-    assert not issubclass(cls, ValueError)
+    assert issubclass(cls, expected_base) and not issubclass(cls, ValueError)
+    siblings = [getattr(errors, other) for other in ERROR_NAMES if other not in (name, "TesmarError")]
+    assert not any(issubclass(cls, other) for other in siblings)
+    with pytest.raises(expected_base):
+        raise cls("caught by its parent")
     e = cls("Data cannot be empty")
     assert str(e) == "Data cannot be empty" and e.args == ("Data cannot be empty",)
 

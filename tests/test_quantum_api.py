@@ -27,19 +27,6 @@ def test_enumerations():
             cls(bad)
 
 
-def test_package_exports():
-    assert quantum.__all__ == OPERATIONS + ["QuantumGeneration", "QuantumStrength", "SignatureAlgorithm", "core"]
-    assert quantum.QuantumStrength is QuantumStrength and quantum.core is core
-
-
-@pytest.mark.parametrize("name", OPERATIONS)
-def test_coroutine_wrappers_mirror_the_core(name):
-    wrapper, function = getattr(quantum, name), getattr(core, name)
-    assert inspect.iscoroutinefunction(wrapper)
-    assert inspect.signature(wrapper) == inspect.signature(function)
-    assert getattr(sync.quantum, name) is function and getattr(sync._Quantum, name) is function
-
-
 def test_defaults_are_the_members():
     params = inspect.signature(quantum.generate_keypair).parameters
     assert params["generation"].default is QuantumGeneration.GEN8

@@ -4,7 +4,7 @@ import re
 
 import pytest
 
-from quantum_keys import FRODO, KEM_SIZES, MLKEM, kem_pair, scheme_pair
+from quantum_keys import KEM_SIZES, scheme_pair
 from tesmar.errors import DecryptionError, InvalidInputError, QuantumOperationError
 from tesmar.quantum import core
 from tesmar.quantum.types import QuantumGeneration, QuantumStrength

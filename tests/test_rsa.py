@@ -244,7 +244,6 @@ def test_signatures_and_annotations():
     assert str(sig(core._pss)) == "() -> 'padding.PSS'"
     assert str(sig(core.verify_bytes)) == "(data: 'bytes', signature: 'bytes', public_pem: 'str') -> 'bool'"
     assert str(sig(core.verify_str)) == "(plaintext: 'str', signature_b64: 'str', public_pem: 'str') -> 'bool'"
-    assert core.MAX_OAEP_PLAINTEXT == 446
 
 
 # ---- OAEP blocks
@@ -411,6 +410,7 @@ def test_encrypt_bytes_switches_to_the_envelope_above_446_bytes(rsa_keys, size, 
     data = bytes(i % 251 for i in range(size))
     blob = core.encrypt_bytes(data, public_pem)
     assert len(blob) == expected
+    assert (len(blob) == 512) == (size <= core.MAX_OAEP_PLAINTEXT)
     if size > 446:
         assert blob[:4] == b"\x00\x02\x00\x00"
     else:
@@ -513,43 +513,6 @@ except ImportError:
 
 
 # ---- Coroutine functions and facade
-
-
-RSA_ROWS = [
-    ("new_key_pair", "new_key_pair", ()),
-    ("encrypt", "encrypt_str", ("text", "pub")),
-    ("decrypt", "decrypt_str", ("b64", "priv")),
-    ("encrypt_bytes", "encrypt_bytes", (b"data", "pub")),
-    ("decrypt_bytes", "decrypt_bytes", (b"blob", "priv")),
-    ("sign", "sign_str", ("text", "priv")),
-    ("verify", "verify_str", ("text", "sig", "pub")),
-    ("sign_bytes", "sign_bytes", (b"data", "priv")),
-    ("verify_bytes", "verify_bytes", (b"data", b"sig", "pub")),
-]
-
-
-@pytest.mark.parametrize("wrapper, target, args", RSA_ROWS)
-def test_coroutine_wrappers_call_their_core_function(monkeypatch, wrapper, target, args):
-    calls = []
-
-    class FakeCore:
-        def __getattr__(self, name):
-            return lambda *a: calls.append((name, a)) or "result"
-
-    fn = getattr(tesmar.rsa, wrapper)
-    assert inspect.iscoroutinefunction(fn)
-    monkeypatch.setattr(tesmar.rsa, "core", FakeCore())
-    assert asyncio.run(fn(*args)) == "result"
-    assert calls == [(target, args)]
-    assert getattr(tesmar.sync.rsa, wrapper) is getattr(core, target)
-    assert getattr(tesmar.sync._RSA, wrapper) is getattr(core, target)
-
-
-def test_package_exports():
-    assert tesmar.rsa.__all__ == ["new_key_pair", "encrypt", "decrypt", "encrypt_bytes", "decrypt_bytes", "sign",
-                                  "verify", "sign_bytes", "verify_bytes", "core"]
-    assert str(inspect.signature(tesmar.rsa.verify)) == \
-        "(plaintext: 'str', signature_b64: 'str', public_pem: 'str') -> 'bool'"
 
 
 def test_awaited_operations_run_together(rsa_keys):
