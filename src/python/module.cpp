@@ -40,10 +40,11 @@ int exec_tesmar(PyObject* m) {
     if (!sources) return -1;
     PyObject* bootstrap = PyDict_GetItemString(sources, "_bootstrap");  // borrowed
     PyObject* installer = PyCFunction_New(&install_def, nullptr);
+    PyObject* name = PyUnicode_FromString("tesmar._bootstrap");
     PyObject* ns = PyDict_New();
     int rc = -1;
-    if (bootstrap && installer && ns && PyDict_SetItemString(ns, "__builtins__", PyEval_GetBuiltins()) == 0 &&
-        PyDict_SetItemString(ns, "__name__", PyUnicode_FromString("tesmar._bootstrap")) == 0 &&
+    if (bootstrap && installer && name && ns && PyDict_SetItemString(ns, "__builtins__", PyEval_GetBuiltins()) == 0 &&
+        PyDict_SetItemString(ns, "__name__", name) == 0 &&
         PyDict_SetItemString(ns, "_SOURCES", sources) == 0 &&
         PyDict_SetItemString(ns, "_install_natives", installer) == 0) {
         const char* src = PyUnicode_AsUTF8(bootstrap);
@@ -57,6 +58,7 @@ int exec_tesmar(PyObject* m) {
         Py_XDECREF(code);
     }
     Py_XDECREF(ns);
+    Py_XDECREF(name);
     Py_XDECREF(installer);
     Py_DECREF(sources);
     return rc;
