@@ -132,20 +132,25 @@ void encrypt_any(const BytesArg& data, const TextArg& public_pem, Sink& out) {
     }
 }
 
-Bytes encrypt_text(const TextArg& plaintext, const TextArg& public_pem) {
+namespace {
+
+Bytes encrypt_text_with(void (*encrypt)(const BytesArg&, const TextArg&, Sink&), const TextArg& plaintext,
+                        const TextArg& public_pem) {
     const ByteView data = as_bytes(plaintext.get());
     if (data.empty()) throw Error(ErrorKind::InvalidInput, PLAINTEXT_EMPTY);
     OwnedSink<Bytes> out;
-    seal_to(data, public_pem, out);
+    encrypt(data, public_pem, out);
     return std::move(out.data);
 }
 
+}  // namespace
+
+Bytes encrypt_text(const TextArg& plaintext, const TextArg& public_pem) {
+    return encrypt_text_with(encrypt_data, plaintext, public_pem);
+}
+
 Bytes encrypt_any_text(const TextArg& plaintext, const TextArg& public_pem) {
-    const ByteView data = as_bytes(plaintext.get());
-    if (data.empty()) throw Error(ErrorKind::InvalidInput, PLAINTEXT_EMPTY);
-    OwnedSink<Bytes> out;
-    encrypt_any(data, public_pem, out);
-    return std::move(out.data);
+    return encrypt_text_with(encrypt_any, plaintext, public_pem);
 }
 
 void decrypt_auto(const BytesArg& blob, const TextArg& private_pem, Sink& out) {

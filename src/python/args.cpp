@@ -193,23 +193,17 @@ bool saturated(PyObject* n, std::int64_t& out) {
 
 }  // namespace
 
-bool IntIn::load(PyObject* obj) {
+bool IntIn::load_through(PyObject* (*convert)(PyObject*), PyObject* obj) {
     arg_ = Arg<std::int64_t>::unusable(this);
-    Py_XSETREF(object_, PyNumber_Long(obj));
+    Py_XSETREF(object_, convert(obj));
     std::int64_t v = 0;
     if (!object_ || !saturated(object_, v)) return keep();
     arg_ = Arg<std::int64_t>(v, this);
     return true;
 }
 
-bool IntIn::load_index(PyObject* obj) {
-    arg_ = Arg<std::int64_t>::unusable(this);
-    Py_XSETREF(object_, PyNumber_Index(obj));
-    std::int64_t v = 0;
-    if (!object_ || !saturated(object_, v)) return keep();
-    arg_ = Arg<std::int64_t>(v, this);
-    return true;
-}
+bool IntIn::load(PyObject* obj) { return load_through(PyNumber_Long, obj); }
+bool IntIn::load_index(PyObject* obj) { return load_through(PyNumber_Index, obj); }
 
 bool IntIn::load_ssize(PyObject* obj) {
     arg_ = Arg<std::int64_t>::unusable(this);

@@ -160,6 +160,7 @@ public:
     const Arg<std::int64_t>& arg() const { return arg_; }
 
 private:
+    bool load_through(PyObject* (*convert)(PyObject*), PyObject* obj);
     Arg<std::int64_t> arg_;
 };
 
