@@ -1,6 +1,7 @@
 #include "engine/rsa.hpp"
 
 #include "engine/base64.hpp"
+#include "engine/der.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -25,70 +26,21 @@ using DecoderCtx = std::unique_ptr<OSSL_DECODER_CTX, Deleter<OSSL_DECODER_CTX_fr
     throw Error(ErrorKind::Value, ossl::last_error(fallback));
 }
 
-// ---- DER: a strict reader for the few shapes that RSA keys nearly always have.
+// ---- The fast decoders: the shapes RSA keys nearly always have.
 //
 // OpenSSL 3.0 decodes keys through its generic decoder chain, which costs more than the RSA
 // public-key operation itself. The common encodings (SubjectPublicKeyInfo, PKCS#1, unencrypted
-// PKCS#8 of rsaEncryption) are read here and handed over as components; anything this reader
+// PKCS#8 of rsaEncryption) are read here and handed over as components; anything the DER reader
 // does not recognise exactly goes to the library's decoders, which stay the judge of what loads.
 
-class Der {
-public:
-    explicit Der(ByteView in) : in_(in) {}
-
-    // The contents of the next element when it has tag `tag` and a minimal definite length.
-    bool next(std::uint8_t tag, ByteView& contents) {
-        const std::uint64_t size = in_.size();
-        std::uint64_t p = pos_;
-        if (size - p < 2 || in_[p] != tag) return false;
-        ++p;
-        std::uint64_t len = in_[p++];
-        if (len & 0x80) {
-            const std::uint64_t k = len & 0x7f;
-            if (k == 0 || k > 4 || size - p < k || in_[p] == 0) return false;
-            len = 0;
-            for (std::uint64_t i = 0; i < k; ++i) len = (len << 8) | in_[p++];
-            if (len < 0x80) return false;
-        }
-        if (len > size - p) return false;
-        contents = in_.subspan(static_cast<std::size_t>(p), static_cast<std::size_t>(len));
-        pos_ = static_cast<std::size_t>(p + len);
-        return true;
-    }
-
-    // A positive INTEGER in minimal form, as its big-endian magnitude.
-    bool positive(ByteView& magnitude) {
-        ByteView c;
-        if (!next(0x02, c) || c.empty() || (c[0] & 0x80)) return false;
-        if (c[0] == 0) {
-            if (c.size() == 1 || !(c[1] & 0x80)) return false;
-            c = c.subspan(1);
-        }
-        // Far beyond any modulus OpenSSL operates on: leave such keys to the library.
-        if (c.size() > 4096) return false;
-        magnitude = c;
-        return true;
-    }
-
-    bool literal(ByteView expected) {
-        if (in_.size() - pos_ < expected.size() ||
-            std::memcmp(in_.data() + pos_, expected.data(), expected.size()) != 0)
-            return false;
-        pos_ += expected.size();
-        return true;
-    }
-
-    bool at_end() const { return pos_ == in_.size(); }
-
-private:
-    ByteView in_;
-    std::size_t pos_ = 0;
-};
-
-// AlgorithmIdentifier { rsaEncryption, NULL }
-constexpr std::uint8_t kRsaAlgorithm[] = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
-                                          0xf7, 0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
-constexpr std::uint8_t kVersionZero[] = {0x02, 0x01, 0x00};
+using der::BIT_STRING;
+using der::INTEGER;
+using der::OCTET_STRING;
+using der::Reader;
+using der::RSA_ALG_ID;
+using der::SEQUENCE;
+using der::VERSION_ZERO;
+using der::whole_sequence;
 
 constexpr const char* kComponentNames[] = {
     OSSL_PKEY_PARAM_RSA_N,       OSSL_PKEY_PARAM_RSA_E,         OSSL_PKEY_PARAM_RSA_D,
@@ -128,47 +80,38 @@ ossl::PKey from_components(const ByteView* parts, std::size_t count) {
 
 // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
 ossl::PKey fast_pkcs1_public(ByteView der) {
-    Der outer(der);
-    ByteView body;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
+    auto seq = whole_sequence(der);
     ByteView parts[2];
-    if (!seq.positive(parts[0]) || !seq.positive(parts[1]) || !seq.at_end()) return nullptr;
+    if (!seq || !seq->positive(parts[0]) || !seq->positive(parts[1]) || !seq->at_end()) return nullptr;
     return from_components(parts, 2);
 }
 
 // SubjectPublicKeyInfo ::= SEQUENCE { AlgorithmIdentifier, BIT STRING (RSAPublicKey) }
 ossl::PKey fast_spki(ByteView der) {
-    Der outer(der);
-    ByteView body, bits;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kRsaAlgorithm) || !seq.next(0x03, bits) || !seq.at_end()) return nullptr;
+    auto seq = whole_sequence(der);
+    ByteView bits;
+    if (!seq || !seq->literal(RSA_ALG_ID) || !seq->next(BIT_STRING, bits) || !seq->at_end()) return nullptr;
     if (bits.empty() || bits[0] != 0) return nullptr;
     return fast_pkcs1_public(bits.subspan(1));
 }
 
 // RSAPrivateKey ::= SEQUENCE { version 0, n, e, d, p, q, d mod (p-1), d mod (q-1), q^-1 mod p }
 ossl::PKey fast_pkcs1_private(ByteView der) {
-    Der outer(der);
-    ByteView body;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kVersionZero)) return nullptr;
+    auto seq = whole_sequence(der);
+    if (!seq || !seq->literal(VERSION_ZERO)) return nullptr;
     ByteView parts[8];
     for (auto& part : parts)
-        if (!seq.positive(part)) return nullptr;
-    if (!seq.at_end()) return nullptr;
+        if (!seq->positive(part)) return nullptr;
+    if (!seq->at_end()) return nullptr;
     return from_components(parts, 8);
 }
 
 // PrivateKeyInfo ::= SEQUENCE { version 0, AlgorithmIdentifier, OCTET STRING (RSAPrivateKey) }
 ossl::PKey fast_pkcs8(ByteView der) {
-    Der outer(der);
-    ByteView body, inner;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kVersionZero) || !seq.literal(kRsaAlgorithm) || !seq.next(0x04, inner) || !seq.at_end())
+    auto seq = whole_sequence(der);
+    ByteView inner;
+    if (!seq || !seq->literal(VERSION_ZERO) || !seq->literal(RSA_ALG_ID) || !seq->next(OCTET_STRING, inner) ||
+        !seq->at_end())
         return nullptr;
     return fast_pkcs1_private(inner);
 }
@@ -198,19 +141,19 @@ ossl::PKey decode(ByteView der, const char* structure, const char* key_type, int
 // OpenSSL 3.0's decoders take other structures than the one asked for (an RSAPublicKey where a
 // SubjectPublicKeyInfo was named), so the outer shape is checked here first.
 bool spki_shape(ByteView der) {
-    Der outer(der);
+    Reader outer(der);
     ByteView body, part;
-    if (!outer.next(0x30, body)) return false;
-    Der seq(body);
-    return seq.next(0x30, part) && seq.next(0x03, part) && seq.at_end();
+    if (!outer.next(SEQUENCE, body)) return false;
+    Reader seq(body);
+    return seq.next(SEQUENCE, part) && seq.next(BIT_STRING, part) && seq.at_end();
 }
 
 bool pkcs8_shape(ByteView der) {
-    Der outer(der);
+    Reader outer(der);
     ByteView body, part;
-    if (!outer.next(0x30, body)) return false;
-    Der seq(body);
-    return seq.next(0x02, part) && seq.next(0x30, part) && seq.next(0x04, part);
+    if (!outer.next(SEQUENCE, body)) return false;
+    Reader seq(body);
+    return seq.next(INTEGER, part) && seq.next(SEQUENCE, part) && seq.next(OCTET_STRING, part);
 }
 
 ossl::PKey spki_key(ByteView der) {
