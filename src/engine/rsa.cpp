@@ -2,10 +2,10 @@
 
 #include "engine/base64.hpp"
 #include "engine/der.hpp"
+#include "engine/pem.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -179,108 +179,8 @@ ossl::PKey traditional_key(ByteView der, const std::string& type) {
     return decode(der, "type-specific", type.c_str(), EVP_PKEY_KEYPAIR);
 }
 
-// ---- PEM: the first block whose label names the wanted kind of key.
-
-struct PemBlock {
-    std::string label;
-    SecureBytes der;
-    bool encrypted = false;
-};
-
-struct PemParts {
-    char* name = nullptr;
-    char* header = nullptr;
-    unsigned char* data = nullptr;
-    long len = 0;
-    ~PemParts() {
-        OPENSSL_free(name);
-        OPENSSL_free(header);
-        if (data) OPENSSL_clear_free(data, static_cast<std::size_t>(len));
-    }
-};
-
-// The shape PEM writers produce: "-----BEGIN <label>-----", lines of at most 64 Base64
-// characters, "-----END <label>-----", each line ended by a line feed (the last one optionally).
-// Decoding it here spares OpenSSL's BIO and decoder set-up on every call; anything else (text
-// before the block, headers, CR LF, longer lines) is left to OpenSSL's PEM reader.
-std::optional<PemBlock> canonical_block(std::string_view text) {
-    constexpr std::string_view begin = "-----BEGIN ", dashes = "-----";
-    if (!text.starts_with(begin)) return std::nullopt;
-    const std::size_t head_end = text.find('\n');
-    if (head_end == std::string_view::npos) return std::nullopt;
-    std::string_view label = text.substr(begin.size(), head_end - begin.size());
-    if (!label.ends_with(dashes)) return std::nullopt;
-    label.remove_suffix(dashes.size());
-    if (label.empty() || label.find('-') != std::string_view::npos) return std::nullopt;
-    const std::string end_line = "\n-----END " + std::string(label) + "-----";
-    const std::size_t end = text.find(end_line, head_end);
-    if (end == std::string_view::npos || end == head_end) return std::nullopt;
-    const std::size_t after = end + end_line.size();
-    if (after != text.size() && text[after] != '\n') return std::nullopt;
-
-    const std::string_view body = text.substr(head_end + 1, end - head_end - 1);
-    SecureBytes joined(body.size());
-    std::size_t n = 0, line = 0;
-    for (char c : body) {
-        if (c == '\n') {
-            if (line == 0) return std::nullopt;
-            line = 0;
-            continue;
-        }
-        if (++line > 64) return std::nullopt;
-        joined[n++] = static_cast<std::uint8_t>(c);
-    }
-    if (line == 0) return std::nullopt;  // a blank line before the END line: OpenSSL refuses it
-    std::optional<Bytes> der = b64::decode_strict(as_text(joined.view().first(n)));
-    if (!der || der->empty()) return std::nullopt;
-    PemBlock block;
-    block.label = std::string(label);
-    block.der = SecureBytes(ByteView(*der));
-    OPENSSL_cleanse(der->data(), der->size());
-    return block;
-}
-
-template <class Wanted>
-std::optional<PemBlock> find_block(std::string_view text, Wanted wanted, std::string& other_labels) {
-    if (auto block = canonical_block(text); block && wanted(block->label)) return block;
-    if (text.size() > static_cast<std::size_t>(INT_MAX)) throw Error(ErrorKind::Value, "PEM text too long");
-    ossl::Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-    if (!bio) throw std::bad_alloc();
-    for (;;) {
-        PemParts parts;
-        if (PEM_read_bio(bio.get(), &parts.name, &parts.header, &parts.data, &parts.len) != 1) {
-            const unsigned long code = ERR_peek_last_error();
-            if (ERR_GET_LIB(code) == ERR_LIB_PEM && ERR_GET_REASON(code) == PEM_R_NO_START_LINE) {
-                ERR_clear_error();
-                return std::nullopt;  // no (further) block
-            }
-            throw Error(ErrorKind::Value, "malformed PEM: " + ossl::last_error("unreadable PEM data"));
-        }
-        std::string label(parts.name);
-        if (wanted(label)) {
-            PemBlock block;
-            block.der = SecureBytes(ByteView(parts.data, static_cast<std::size_t>(parts.len)));
-            block.encrypted = parts.header && std::strstr(parts.header, "ENCRYPTED") != nullptr;
-            block.label = std::move(label);
-            return block;
-        }
-        if (!other_labels.empty()) other_labels += ", ";
-        other_labels += label;
-    }
-}
-
-[[noreturn]] void no_block(const std::string& other_labels, const char* kind, const char* example) {
-    if (other_labels.empty())
-        throw Error(ErrorKind::Value, std::string("no PEM data found (expected a \"-----BEGIN ") + example + "-----\" line)");
-    throw Error(ErrorKind::Value, "the PEM text holds " + other_labels + ", not " + kind);
-}
-
 [[noreturn]] void unreadable(const std::string& label) {
     throw Error(ErrorKind::Value, "malformed or unsupported key data in the " + label + " block");
-}
-
-bool ends_with(const std::string& s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 [[noreturn]] void encrypted_key() {
@@ -377,27 +277,25 @@ SecureBytes private_der_pkcs1(EVP_PKEY* key) {
 
 // ---- Loading
 
-ossl::PKey load_public_pem(std::string_view pem) {
-    std::string others;
-    auto block = find_block(pem, [](const std::string& l) { return l == "PUBLIC KEY" || l == "RSA PUBLIC KEY"; },
-                            others);
-    if (!block) no_block(others, "a public key", "PUBLIC KEY");
-    ossl::PKey key = block->label == "PUBLIC KEY" ? spki_key(block->der) : pkcs1_public_key(block->der);
-    if (!key) unreadable(block->label);
+ossl::PKey load_public_pem(std::string_view text) {
+    const pem::Block block = pem::find_block(
+        text, [](const std::string& l) { return l == "PUBLIC KEY" || l == "RSA PUBLIC KEY"; }, "a public key",
+        "PUBLIC KEY");
+    ossl::PKey key = block.label == "PUBLIC KEY" ? spki_key(block.der) : pkcs1_public_key(block.der);
+    if (!key) unreadable(block.label);
     return key;
 }
 
-ossl::PKey load_private_pem(std::string_view pem) {
-    std::string others;
-    auto block = find_block(pem, [](const std::string& l) { return ends_with(l, "PRIVATE KEY"); }, others);
-    if (!block) no_block(others, "a private key", "PRIVATE KEY");
-    const std::string& label = block->label;
-    if (label == "ENCRYPTED PRIVATE KEY" || block->encrypted) encrypted_key();
+ossl::PKey load_private_pem(std::string_view text) {
+    const pem::Block block = pem::find_block(
+        text, [](const std::string& l) { return l.ends_with("PRIVATE KEY"); }, "a private key", "PRIVATE KEY");
+    const std::string& label = block.label;
+    if (label == "ENCRYPTED PRIVATE KEY" || block.encrypted) encrypted_key();
     ossl::PKey key;
     if (label == "PRIVATE KEY") {
-        key = pkcs8_key(block->der);
-    } else if (ends_with(label, " PRIVATE KEY")) {
-        key = traditional_key(block->der, label.substr(0, label.size() - std::strlen(" PRIVATE KEY")));
+        key = pkcs8_key(block.der);
+    } else if (label.ends_with(" PRIVATE KEY")) {
+        key = traditional_key(block.der, label.substr(0, label.size() - std::strlen(" PRIVATE KEY")));
     }
     if (!key) unreadable(label);
     return key;
