@@ -1,3 +1,7 @@
+// The DER reader is strict on purpose: a length written in more bytes than it needs or running past
+// the input, an INTEGER that is negative or has a redundant leading byte, each is "not this shape",
+// never a guess, so the fast decoders only take encodings whose meaning is beyond doubt and leave
+// the rest to OpenSSL to judge.
 #include "engine/der.hpp"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// PEM blocks for the key loaders. The decoded DER is key material: every copy of it is wiped, on
+// the fast path and after OpenSSL's reader alike.
 #include "engine/pem.hpp"
 
 #include <climits>
