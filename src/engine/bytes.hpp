@@ -78,4 +78,11 @@ inline ByteView slice(ByteView v, std::uint64_t start, std::uint64_t stop) {
 
 inline ByteView slice_from(ByteView v, std::uint64_t start) { return slice(v, start, v.size()); }
 
+// The little-endian 32-bit field at the start of `at` (the hybrid envelope's key length, the
+// post-quantum keys' and capsules' part lengths). The caller has checked the four bytes are there.
+inline std::uint32_t read_u32le(ByteView at) {
+    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
 }  // namespace tesmar

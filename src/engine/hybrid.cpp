@@ -13,11 +13,6 @@ namespace tesmar::hybrid {
 
 namespace {
 
-std::uint32_t le32(ByteView b) {
-    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
-
 // Big-endian value of up to four bytes (a legacy blob handed over directly may be cut short).
 std::uint64_t be_uint(ByteView b) {
     std::uint64_t v = 0;
@@ -29,7 +24,7 @@ std::uint64_t be_uint(ByteView b) {
 
 Layout detect(ByteView blob) {
     if (blob.size() >= LEGACY_MIN && std::equal(HYBR.begin(), HYBR.end(), blob.begin())) return Layout::Legacy;
-    if (blob.size() >= NET_MIN && le32(blob) == RSA_BLOCK) return Layout::LengthPrefixed;
+    if (blob.size() >= NET_MIN && read_u32le(blob) == RSA_BLOCK) return Layout::LengthPrefixed;
     return Layout::BareOaep;
 }
 

@@ -20,7 +20,6 @@ std::string hex(ByteView b) {
     return out;
 }
 
-std::uint64_t le32(ByteView b) { return b[0] | b[1] << 8 | b[2] << 16 | std::uint64_t{b[3]} << 24; }
 std::uint64_t be32(ByteView b) { return std::uint64_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3]; }
 
 constexpr const char* STRENGTH_NAMES[] = {"standard", "medium", "highest"};
@@ -64,7 +63,7 @@ Description describe(ByteView head, std::uint64_t size) {
                 {"wrapped_key_length", key_len},
                 {"aes_envelope_length", size > 8 + key_len ? size - 8 - key_len : 0}};
     }
-    if (size >= hybrid::NET_MIN && head.size() >= hybrid::NET_MIN && le32(head) == hybrid::RSA_BLOCK) {
+    if (size >= hybrid::NET_MIN && head.size() >= hybrid::NET_MIN && read_u32le(head) == hybrid::RSA_BLOCK) {
         constexpr std::size_t nonce_at = hybrid::KEY_FIELD + hybrid::RSA_BLOCK;
         return {{"kind", std::string("hybrid envelope")},
                 {"layout", std::string("length-prefixed")},

@@ -1,10 +1,11 @@
 #include "engine/rsa.hpp"
 
 #include "engine/base64.hpp"
+#include "engine/der.hpp"
+#include "engine/pem.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -25,70 +26,21 @@ using DecoderCtx = std::unique_ptr<OSSL_DECODER_CTX, Deleter<OSSL_DECODER_CTX_fr
     throw Error(ErrorKind::Value, ossl::last_error(fallback));
 }
 
-// ---- DER: a strict reader for the few shapes that RSA keys nearly always have.
+// ---- The fast decoders: the shapes RSA keys nearly always have.
 //
 // OpenSSL 3.0 decodes keys through its generic decoder chain, which costs more than the RSA
 // public-key operation itself. The common encodings (SubjectPublicKeyInfo, PKCS#1, unencrypted
-// PKCS#8 of rsaEncryption) are read here and handed over as components; anything this reader
+// PKCS#8 of rsaEncryption) are read here and handed over as components; anything the DER reader
 // does not recognise exactly goes to the library's decoders, which stay the judge of what loads.
 
-class Der {
-public:
-    explicit Der(ByteView in) : in_(in) {}
-
-    // The contents of the next element when it has tag `tag` and a minimal definite length.
-    bool next(std::uint8_t tag, ByteView& contents) {
-        const std::uint64_t size = in_.size();
-        std::uint64_t p = pos_;
-        if (size - p < 2 || in_[p] != tag) return false;
-        ++p;
-        std::uint64_t len = in_[p++];
-        if (len & 0x80) {
-            const std::uint64_t k = len & 0x7f;
-            if (k == 0 || k > 4 || size - p < k || in_[p] == 0) return false;
-            len = 0;
-            for (std::uint64_t i = 0; i < k; ++i) len = (len << 8) | in_[p++];
-            if (len < 0x80) return false;
-        }
-        if (len > size - p) return false;
-        contents = in_.subspan(static_cast<std::size_t>(p), static_cast<std::size_t>(len));
-        pos_ = static_cast<std::size_t>(p + len);
-        return true;
-    }
-
-    // A positive INTEGER in minimal form, as its big-endian magnitude.
-    bool positive(ByteView& magnitude) {
-        ByteView c;
-        if (!next(0x02, c) || c.empty() || (c[0] & 0x80)) return false;
-        if (c[0] == 0) {
-            if (c.size() == 1 || !(c[1] & 0x80)) return false;
-            c = c.subspan(1);
-        }
-        // Far beyond any modulus OpenSSL operates on: leave such keys to the library.
-        if (c.size() > 4096) return false;
-        magnitude = c;
-        return true;
-    }
-
-    bool literal(ByteView expected) {
-        if (in_.size() - pos_ < expected.size() ||
-            std::memcmp(in_.data() + pos_, expected.data(), expected.size()) != 0)
-            return false;
-        pos_ += expected.size();
-        return true;
-    }
-
-    bool at_end() const { return pos_ == in_.size(); }
-
-private:
-    ByteView in_;
-    std::size_t pos_ = 0;
-};
-
-// AlgorithmIdentifier { rsaEncryption, NULL }
-constexpr std::uint8_t kRsaAlgorithm[] = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
-                                          0xf7, 0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
-constexpr std::uint8_t kVersionZero[] = {0x02, 0x01, 0x00};
+using der::BIT_STRING;
+using der::INTEGER;
+using der::OCTET_STRING;
+using der::Reader;
+using der::RSA_ALG_ID;
+using der::SEQUENCE;
+using der::VERSION_ZERO;
+using der::whole_sequence;
 
 constexpr const char* kComponentNames[] = {
     OSSL_PKEY_PARAM_RSA_N,       OSSL_PKEY_PARAM_RSA_E,         OSSL_PKEY_PARAM_RSA_D,
@@ -128,47 +80,38 @@ ossl::PKey from_components(const ByteView* parts, std::size_t count) {
 
 // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
 ossl::PKey fast_pkcs1_public(ByteView der) {
-    Der outer(der);
-    ByteView body;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
+    auto seq = whole_sequence(der);
     ByteView parts[2];
-    if (!seq.positive(parts[0]) || !seq.positive(parts[1]) || !seq.at_end()) return nullptr;
+    if (!seq || !seq->positive(parts[0]) || !seq->positive(parts[1]) || !seq->at_end()) return nullptr;
     return from_components(parts, 2);
 }
 
 // SubjectPublicKeyInfo ::= SEQUENCE { AlgorithmIdentifier, BIT STRING (RSAPublicKey) }
 ossl::PKey fast_spki(ByteView der) {
-    Der outer(der);
-    ByteView body, bits;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kRsaAlgorithm) || !seq.next(0x03, bits) || !seq.at_end()) return nullptr;
+    auto seq = whole_sequence(der);
+    ByteView bits;
+    if (!seq || !seq->literal(RSA_ALG_ID) || !seq->next(BIT_STRING, bits) || !seq->at_end()) return nullptr;
     if (bits.empty() || bits[0] != 0) return nullptr;
     return fast_pkcs1_public(bits.subspan(1));
 }
 
 // RSAPrivateKey ::= SEQUENCE { version 0, n, e, d, p, q, d mod (p-1), d mod (q-1), q^-1 mod p }
 ossl::PKey fast_pkcs1_private(ByteView der) {
-    Der outer(der);
-    ByteView body;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kVersionZero)) return nullptr;
+    auto seq = whole_sequence(der);
+    if (!seq || !seq->literal(VERSION_ZERO)) return nullptr;
     ByteView parts[8];
     for (auto& part : parts)
-        if (!seq.positive(part)) return nullptr;
-    if (!seq.at_end()) return nullptr;
+        if (!seq->positive(part)) return nullptr;
+    if (!seq->at_end()) return nullptr;
     return from_components(parts, 8);
 }
 
 // PrivateKeyInfo ::= SEQUENCE { version 0, AlgorithmIdentifier, OCTET STRING (RSAPrivateKey) }
 ossl::PKey fast_pkcs8(ByteView der) {
-    Der outer(der);
-    ByteView body, inner;
-    if (!outer.next(0x30, body) || !outer.at_end()) return nullptr;
-    Der seq(body);
-    if (!seq.literal(kVersionZero) || !seq.literal(kRsaAlgorithm) || !seq.next(0x04, inner) || !seq.at_end())
+    auto seq = whole_sequence(der);
+    ByteView inner;
+    if (!seq || !seq->literal(VERSION_ZERO) || !seq->literal(RSA_ALG_ID) || !seq->next(OCTET_STRING, inner) ||
+        !seq->at_end())
         return nullptr;
     return fast_pkcs1_private(inner);
 }
@@ -198,19 +141,19 @@ ossl::PKey decode(ByteView der, const char* structure, const char* key_type, int
 // OpenSSL 3.0's decoders take other structures than the one asked for (an RSAPublicKey where a
 // SubjectPublicKeyInfo was named), so the outer shape is checked here first.
 bool spki_shape(ByteView der) {
-    Der outer(der);
+    Reader outer(der);
     ByteView body, part;
-    if (!outer.next(0x30, body)) return false;
-    Der seq(body);
-    return seq.next(0x30, part) && seq.next(0x03, part) && seq.at_end();
+    if (!outer.next(SEQUENCE, body)) return false;
+    Reader seq(body);
+    return seq.next(SEQUENCE, part) && seq.next(BIT_STRING, part) && seq.at_end();
 }
 
 bool pkcs8_shape(ByteView der) {
-    Der outer(der);
+    Reader outer(der);
     ByteView body, part;
-    if (!outer.next(0x30, body)) return false;
-    Der seq(body);
-    return seq.next(0x02, part) && seq.next(0x30, part) && seq.next(0x04, part);
+    if (!outer.next(SEQUENCE, body)) return false;
+    Reader seq(body);
+    return seq.next(INTEGER, part) && seq.next(SEQUENCE, part) && seq.next(OCTET_STRING, part);
 }
 
 ossl::PKey spki_key(ByteView der) {
@@ -236,108 +179,8 @@ ossl::PKey traditional_key(ByteView der, const std::string& type) {
     return decode(der, "type-specific", type.c_str(), EVP_PKEY_KEYPAIR);
 }
 
-// ---- PEM: the first block whose label names the wanted kind of key.
-
-struct PemBlock {
-    std::string label;
-    SecureBytes der;
-    bool encrypted = false;
-};
-
-struct PemParts {
-    char* name = nullptr;
-    char* header = nullptr;
-    unsigned char* data = nullptr;
-    long len = 0;
-    ~PemParts() {
-        OPENSSL_free(name);
-        OPENSSL_free(header);
-        if (data) OPENSSL_clear_free(data, static_cast<std::size_t>(len));
-    }
-};
-
-// The shape PEM writers produce: "-----BEGIN <label>-----", lines of at most 64 Base64
-// characters, "-----END <label>-----", each line ended by a line feed (the last one optionally).
-// Decoding it here spares OpenSSL's BIO and decoder set-up on every call; anything else (text
-// before the block, headers, CR LF, longer lines) is left to OpenSSL's PEM reader.
-std::optional<PemBlock> canonical_block(std::string_view text) {
-    constexpr std::string_view begin = "-----BEGIN ", dashes = "-----";
-    if (!text.starts_with(begin)) return std::nullopt;
-    const std::size_t head_end = text.find('\n');
-    if (head_end == std::string_view::npos) return std::nullopt;
-    std::string_view label = text.substr(begin.size(), head_end - begin.size());
-    if (!label.ends_with(dashes)) return std::nullopt;
-    label.remove_suffix(dashes.size());
-    if (label.empty() || label.find('-') != std::string_view::npos) return std::nullopt;
-    const std::string end_line = "\n-----END " + std::string(label) + "-----";
-    const std::size_t end = text.find(end_line, head_end);
-    if (end == std::string_view::npos || end == head_end) return std::nullopt;
-    const std::size_t after = end + end_line.size();
-    if (after != text.size() && text[after] != '\n') return std::nullopt;
-
-    const std::string_view body = text.substr(head_end + 1, end - head_end - 1);
-    SecureBytes joined(body.size());
-    std::size_t n = 0, line = 0;
-    for (char c : body) {
-        if (c == '\n') {
-            if (line == 0) return std::nullopt;
-            line = 0;
-            continue;
-        }
-        if (++line > 64) return std::nullopt;
-        joined[n++] = static_cast<std::uint8_t>(c);
-    }
-    if (line == 0) return std::nullopt;  // a blank line before the END line: OpenSSL refuses it
-    std::optional<Bytes> der = b64::decode_strict(as_text(joined.view().first(n)));
-    if (!der || der->empty()) return std::nullopt;
-    PemBlock block;
-    block.label = std::string(label);
-    block.der = SecureBytes(ByteView(*der));
-    OPENSSL_cleanse(der->data(), der->size());
-    return block;
-}
-
-template <class Wanted>
-std::optional<PemBlock> find_block(std::string_view text, Wanted wanted, std::string& other_labels) {
-    if (auto block = canonical_block(text); block && wanted(block->label)) return block;
-    if (text.size() > static_cast<std::size_t>(INT_MAX)) throw Error(ErrorKind::Value, "PEM text too long");
-    ossl::Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-    if (!bio) throw std::bad_alloc();
-    for (;;) {
-        PemParts parts;
-        if (PEM_read_bio(bio.get(), &parts.name, &parts.header, &parts.data, &parts.len) != 1) {
-            const unsigned long code = ERR_peek_last_error();
-            if (ERR_GET_LIB(code) == ERR_LIB_PEM && ERR_GET_REASON(code) == PEM_R_NO_START_LINE) {
-                ERR_clear_error();
-                return std::nullopt;  // no (further) block
-            }
-            throw Error(ErrorKind::Value, "malformed PEM: " + ossl::last_error("unreadable PEM data"));
-        }
-        std::string label(parts.name);
-        if (wanted(label)) {
-            PemBlock block;
-            block.der = SecureBytes(ByteView(parts.data, static_cast<std::size_t>(parts.len)));
-            block.encrypted = parts.header && std::strstr(parts.header, "ENCRYPTED") != nullptr;
-            block.label = std::move(label);
-            return block;
-        }
-        if (!other_labels.empty()) other_labels += ", ";
-        other_labels += label;
-    }
-}
-
-[[noreturn]] void no_block(const std::string& other_labels, const char* kind, const char* example) {
-    if (other_labels.empty())
-        throw Error(ErrorKind::Value, std::string("no PEM data found (expected a \"-----BEGIN ") + example + "-----\" line)");
-    throw Error(ErrorKind::Value, "the PEM text holds " + other_labels + ", not " + kind);
-}
-
 [[noreturn]] void unreadable(const std::string& label) {
     throw Error(ErrorKind::Value, "malformed or unsupported key data in the " + label + " block");
-}
-
-bool ends_with(const std::string& s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 [[noreturn]] void encrypted_key() {
@@ -434,27 +277,25 @@ SecureBytes private_der_pkcs1(EVP_PKEY* key) {
 
 // ---- Loading
 
-ossl::PKey load_public_pem(std::string_view pem) {
-    std::string others;
-    auto block = find_block(pem, [](const std::string& l) { return l == "PUBLIC KEY" || l == "RSA PUBLIC KEY"; },
-                            others);
-    if (!block) no_block(others, "a public key", "PUBLIC KEY");
-    ossl::PKey key = block->label == "PUBLIC KEY" ? spki_key(block->der) : pkcs1_public_key(block->der);
-    if (!key) unreadable(block->label);
+ossl::PKey load_public_pem(std::string_view text) {
+    const pem::Block block = pem::find_block(
+        text, [](const std::string& l) { return l == "PUBLIC KEY" || l == "RSA PUBLIC KEY"; }, "a public key",
+        "PUBLIC KEY");
+    ossl::PKey key = block.label == "PUBLIC KEY" ? spki_key(block.der) : pkcs1_public_key(block.der);
+    if (!key) unreadable(block.label);
     return key;
 }
 
-ossl::PKey load_private_pem(std::string_view pem) {
-    std::string others;
-    auto block = find_block(pem, [](const std::string& l) { return ends_with(l, "PRIVATE KEY"); }, others);
-    if (!block) no_block(others, "a private key", "PRIVATE KEY");
-    const std::string& label = block->label;
-    if (label == "ENCRYPTED PRIVATE KEY" || block->encrypted) encrypted_key();
+ossl::PKey load_private_pem(std::string_view text) {
+    const pem::Block block = pem::find_block(
+        text, [](const std::string& l) { return l.ends_with("PRIVATE KEY"); }, "a private key", "PRIVATE KEY");
+    const std::string& label = block.label;
+    if (label == "ENCRYPTED PRIVATE KEY" || block.encrypted) encrypted_key();
     ossl::PKey key;
     if (label == "PRIVATE KEY") {
-        key = pkcs8_key(block->der);
-    } else if (ends_with(label, " PRIVATE KEY")) {
-        key = traditional_key(block->der, label.substr(0, label.size() - std::strlen(" PRIVATE KEY")));
+        key = pkcs8_key(block.der);
+    } else if (label.ends_with(" PRIVATE KEY")) {
+        key = traditional_key(block.der, label.substr(0, label.size() - std::strlen(" PRIVATE KEY")));
     }
     if (!key) unreadable(label);
     return key;

@@ -9,11 +9,6 @@ namespace tesmar::quantum {
 
 void invalid(const char* message) { throw Error(ErrorKind::InvalidInput, message); }
 
-std::uint32_t read_u32le(ByteView at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
 std::array<std::uint8_t, LENGTH_FIELD> u32le(std::uint64_t value) {
     if (value > 0xFFFFFFFFu) throw Error(ErrorKind::Overflow, "length does not fit in 32 bits");
     std::array<std::uint8_t, LENGTH_FIELD> out{};

@@ -41,9 +41,8 @@ inline std::string_view frodo(std::int64_t strength) { return oqs::mechanism(oqs
 inline std::string_view cmce(std::int64_t strength) { return oqs::mechanism(oqs::Family::Cmce, strength); }
 inline std::string_view mlkem(std::int64_t strength) { return oqs::mechanism(oqs::Family::Mlkem, strength); }
 
-// The first LENGTH_FIELD bytes of `at`, which the caller has checked are there.
-std::uint32_t read_u32le(ByteView at);
-// Error(Overflow) for a length that does not fit the field.
+// The field for `value` (read back with read_u32le, engine/bytes.hpp); Error(Overflow) for a length
+// that does not fit it.
 std::array<std::uint8_t, LENGTH_FIELD> u32le(std::uint64_t value);
 
 // `head` then every part, in one buffer of exactly their size (SecureBytes for key material).

@@ -15,40 +15,6 @@ SecureBytes xor_mix(ByteView session_key, ByteView frodo_ss) {
     return out;
 }
 
-Bytes der_len(ByteView magnitude) {
-    while (!magnitude.empty() && magnitude.front() == 0) magnitude = magnitude.subspan(1);
-    if (magnitude.empty()) return {0};
-    if (magnitude.size() == 1 && magnitude[0] < 128) return {magnitude[0]};
-    // The count shares its byte with the 0x80 flag.
-    if (magnitude.size() > 127) throw Error(ErrorKind::Overflow, "a DER length field holds at most 127 bytes");
-    Bytes out{static_cast<std::uint8_t>(0x80 | magnitude.size())};
-    out.insert(out.end(), magnitude.begin(), magnitude.end());
-    return out;
-}
-
-Bytes der_len(std::uint64_t n) {
-    std::uint8_t big_endian[8];
-    for (int i = 7; i >= 0; --i, n >>= 8) big_endian[i] = static_cast<std::uint8_t>(n & 0xFF);
-    return der_len(ByteView(big_endian, sizeof big_endian));
-}
-
-Bytes pkcs1_to_spki(ByteView pkcs1) {
-    // BIT STRING with no unused bits around the PKCS#1 key, after the algorithm, in a SEQUENCE.
-    const Bytes bits_len = der_len(std::uint64_t{pkcs1.size()} + 1);
-    const std::uint64_t body_len = RSA_ALG_ID.size() + 1 + bits_len.size() + 1 + pkcs1.size();
-    const Bytes seq_len = der_len(body_len);
-    Bytes out;
-    out.reserve(1 + seq_len.size() + body_len);
-    out.push_back(0x30);
-    out.insert(out.end(), seq_len.begin(), seq_len.end());
-    out.insert(out.end(), RSA_ALG_ID.begin(), RSA_ALG_ID.end());
-    out.push_back(0x03);
-    out.insert(out.end(), bits_len.begin(), bits_len.end());
-    out.push_back(0x00);
-    out.insert(out.end(), pkcs1.begin(), pkcs1.end());
-    return out;
-}
-
 namespace {
 
 constexpr std::size_t SESSION_KEY = 32;
