@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <time.h>  // clock_gettime
 
 #include "engine/password.hpp"
 #include "python/call.hpp"
@@ -110,9 +111,13 @@ PyObject* derive(PyObject* const* args) {
     });
 }
 
-// The current UTC time to the whole second, as "2026-12-07T11:33:16Z".
+// The current UTC time to the whole second, as "2026-12-07T11:33:16Z". Read from the clock the
+// host's datetime.now() reads (CLOCK_REALTIME): time() may come from a coarser clock, and a record
+// stamped a second ahead of the caller's own clock would look as if it came from the future.
 PyObject* utc_now_text() {
-    const std::time_t now = std::time(nullptr);
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return PyErr_SetFromErrno(PyExc_OSError);
+    const std::time_t now = ts.tv_sec;
     std::tm tm{};
     if (!gmtime_r(&now, &tm)) return PyErr_SetFromErrno(PyExc_OSError);
     char buf[64];
