@@ -28,6 +28,8 @@ public:
     const Bytes& header() const { return header_; }
     std::optional<std::uint64_t> tag_at() const { return tag_at_; }
 
+    // Ciphertext bytes that update() writes for `in` more bytes of input: as many.
+    std::size_t output_size(std::size_t in) const { return in; }
     // Encrypts `in` into `out` (in.size() bytes).
     void update(ByteView in, MutableBytes out);
     // The 16-byte tag; no update may follow.

@@ -91,20 +91,25 @@ PyObject* hybrid_open_begin(PyObject* const* args) {
     return call(Gil::release(), [&] { return files::hybrid_opener(pem.arg(), head.arg()); }, opener_result);
 }
 
-// A state's lock is only taken with the GIL released: a thread waiting for it must not hold the
-// GIL. (The result's bytes object is made inside, with the GIL taken back for that moment.)
-PyObject* seal_update(PyObject* const* args) {
-    auto* state = state_of<files::Sealer>(args[0], kSealer);
+// One piece through a sealing or opening state. A state's lock is only taken with the GIL
+// released: a thread waiting for it must not hold the GIL. (The result's bytes object is made
+// inside, with the GIL taken back for that moment.)
+template <class T>
+PyObject* update(PyObject* const* args, const char* kind) {
+    auto* state = state_of<T>(args[0], kind);
     BytesIn chunk;
     if (!state || !chunk.load(args[1])) return nullptr;
     BytesResult out;
     return call(Gil::release(), [&]() -> BytesResult& {
         std::lock_guard hold(state->lock);
         const ByteView in = chunk.arg().get();
-        state->engine.update(in, out.reserve(in.size()));
+        state->engine.update(in, out.reserve(state->engine.output_size(in.size())));
         return out;
     });
 }
+
+PyObject* seal_update(PyObject* const* args) { return update<files::Sealer>(args, kSealer); }
+PyObject* open_update(PyObject* const* args) { return update<files::Opener>(args, kOpener); }
 
 PyObject* seal_end(PyObject* const* args) {
     auto* state = state_of<files::Sealer>(args[0], kSealer);
@@ -114,19 +119,6 @@ PyObject* seal_end(PyObject* const* args) {
         std::lock_guard hold(state->lock);
         state->engine.finish(tag.reserve(aes::GCM_TAG_SIZE));
         return tag;
-    });
-}
-
-PyObject* open_update(PyObject* const* args) {
-    auto* state = state_of<files::Opener>(args[0], kOpener);
-    BytesIn chunk;
-    if (!state || !chunk.load(args[1])) return nullptr;
-    BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
-        std::lock_guard hold(state->lock);
-        const ByteView in = chunk.arg().get();
-        state->engine.update(in, out.reserve(state->engine.output_size(in.size())));
-        return out;
     });
 }
 
