@@ -1,7 +1,7 @@
 """A longer run of the fuzz tests' generators: every native function with hostile arguments,
 spoilt working calls, and threads racing a caller who rewrites a shared argument.
 
-Usage: python bench/fuzz.py [rounds] [seed]    (`make asan` runs it under the sanitizers)
+Usage: python fuzz/hostile.py [rounds] [seed]    (`make asan` runs it under the sanitizers)
 Prints one line per function and ends with the count of calls that raised something a caller
 should never see (a SystemError, an exception of no ordinary kind); a crash ends the process.
 """
