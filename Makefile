@@ -116,10 +116,10 @@ FUZZ_SMOKE_SECONDS ?= 5
 # interpreter keeps until exit is not a leak. `make fuzz` turns the per-input check off
 # (FUZZ_LEAKS=0): it makes fuzzing some 300 times slower; the smoke runs keep it.
 FUZZ_LEAKS ?= 1
-SAN_ENV = PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(FUZZ_DIR)) \
+SAN_ENV = PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(FUZZ_DIR)):$(abspath fuzz) \
           ASAN_OPTIONS=detect_leaks=$(FUZZ_LEAKS):abort_on_error=1:strict_string_checks=1 \
           LSAN_OPTIONS=suppressions=$(abspath fuzz/lsan.supp):print_suppressions=0:leak_check_at_exit=0 \
-          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(abspath fuzz/ubsan.supp) \
           ASAN_SYMBOLIZER_PATH=$$(command -v llvm-symbolizer-14)
 WITH_FUZZ = $(SAN_ENV) LD_PRELOAD=$(abspath $(FUZZ_RUNTIME)) LD_LIBRARY_PATH=$$(cat $(FUZZ_DIR)/liboqs.prefix)/lib
 WITH_SAN = $(SAN_ENV) LD_PRELOAD=$$($(CLANG) -print-file-name=libclang_rt.asan-x86_64.so)
@@ -171,8 +171,8 @@ fuzz-smoke: fuzz-build
 # its reads of tesmar's buffers are checked), then only the tests that need the stand-in against
 # it; then the hostile-argument runs and the fuzz smoke. Leak detection is on throughout.
 asan: fuzz-build
-	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider
-	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -m standin -p no:cacheprovider
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider -p leakcheck
+	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -m standin -p no:cacheprovider -p leakcheck
 	$(WITH_SAN) $(SAN_LIBOQS) $(PY) fuzz/hostile.py $(FUZZ_ROUNDS)
 	$(WITH_FUZZ) $(PY) fuzz/run.py --seconds $(FUZZ_SMOKE_SECONDS)
 	@echo "make asan: the suite, the hostile arguments and the fuzz smoke passed under ASan+UBSan with leak detection"

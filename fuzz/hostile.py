@@ -15,6 +15,7 @@ import threading
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 
 import fuzz_inputs  # noqa: E402
+import leakcheck  # noqa: E402
 
 
 def scheme_pair(scheme, strength):
@@ -82,7 +83,8 @@ def main(argv):
     for line in bad[:20]:
         print("UNEXPECTED", line)
     print(f"unexpected exceptions: {len(bad)}")
-    return 1 if bad else 0
+    leaks = leakcheck.report("hostile arguments")
+    return 1 if bad or leaks else 0
 
 
 if __name__ == "__main__":
