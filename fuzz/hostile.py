@@ -39,6 +39,7 @@ def judge(fn, args, outcomes, bad):
 def main(argv):
     from tesmar.rsa import core as rsa
 
+    leakcheck.at_exit("hostile arguments")
     rounds = int(argv[0]) if argv else 2000
     seed = int(argv[1]) if len(argv) > 1 else 0
     material = fuzz_inputs.Material(rsa.new_key_pair(), scheme_pair)
@@ -83,8 +84,7 @@ def main(argv):
     for line in bad[:20]:
         print("UNEXPECTED", line)
     print(f"unexpected exceptions: {len(bad)}")
-    leaks = leakcheck.report("hostile arguments")
-    return 1 if bad or leaks else 0
+    return 1 if bad else 0
 
 
 if __name__ == "__main__":
