@@ -191,8 +191,13 @@ def rsa_pem(data):
     from tesmar.rsa import core as rsa
 
     pem = text(data)
-    expect(lambda: rsa._load_private(pem), InvalidInputError, ordinary=True)
-    public = refused(lambda: rsa._load_public(pem), InvalidInputError, ordinary=True)
+    for load, what in ((rsa._load_private, "private"), (rsa._load_public, "public")):
+        # A loader refuses with its fixed prefix and the lower failure kept as the cause.
+        exc = refused(lambda: load(pem), InvalidInputError)
+        prefix = f"Invalid RSA {what} key PEM: "
+        if exc is not None and (not str(exc).startswith(prefix) or exc.__cause__ is None):
+            raise Finding(f"_load_{what} refused with {exc!r} (cause {exc.__cause__!r})")
+    public = exc
     if public is None:
         ok, exc = answer(lambda: rsa.verify_bytes(b"data", b"\x00" * 512, pem), InvalidInputError)
         if exc is None:
