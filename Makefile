@@ -89,31 +89,105 @@ test-wheels: wheels
 	cd build && env -u LD_LIBRARY_PATH $(abspath $(WHEEL_VENV))/bin/python ../examples/tour.py > /dev/null
 	env -u LD_LIBRARY_PATH $(WHEEL_VENV)/bin/python -m pytest tests -m "not standin" -p no:cacheprovider
 
-# The test suite and a longer fuzz run against a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (extension and stand-in), in build dirs of their own; never part of
-# `make test`. The interpreter itself is not instrumented, so the runtimes are preloaded into it.
+# Sanitizers, coverage-guided fuzzing, soak and memory: never part of `make test`.
+#
+# One sanitizer build serves them all: the extension built with clang-14 and
+# -fsanitize=address,undefined,fuzzer-no-link in build/fuzz (so libFuzzer sees the C++ code's edges;
+# the pinned OpenSSL stays the release one), against a clang-built AddressSanitizer liboqs, and the
+# stand-in built the same way. The interpreter itself is not instrumented, so a sanitizer runtime
+# is preloaded into it: for fuzzing, the clang ASan runtime with libFuzzer linked into one library
+# (build/fuzz/asan_with_fuzzer.so), since the coverage counters must reach libFuzzer and not the
+# runtime's empty stand-ins; for the suite, the plain clang ASan runtime.
+CLANG := clang-14
+CLANGXX := clang++-14
+FUZZ_DIR := build/fuzz
 SAN_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g
-SAN_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-             "-DCMAKE_C_FLAGS=$(SAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(SAN_FLAGS)" \
-             "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined"
-WITH_SAN = LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)" \
-           PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-           PYTHONPATH=$(abspath build/asan)
-# The real liboqs built with the sanitizers too, so its reads of tesmar's buffers are checked.
-SAN_LIBOQS = LD_LIBRARY_PATH=$$(cat build/asan-liboqs.prefix)/lib
-SAN_STANDIN = LD_LIBRARY_PATH=$(abspath build/asan-standin)
+FUZZ_FLAGS := $(SAN_FLAGS) -fsanitize=fuzzer-no-link
+SAN_LINK := -fsanitize=address,undefined
+FUZZ_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+              -DCMAKE_C_COMPILER=$(CLANG) -DCMAKE_CXX_COMPILER=$(CLANGXX) \
+              "-DCMAKE_SHARED_LINKER_FLAGS=$(SAN_LINK)" "-DCMAKE_MODULE_LINKER_FLAGS=$(SAN_LINK)"
+FUZZ_RUNTIME := $(FUZZ_DIR)/asan_with_fuzzer.so
+FUZZ_SECONDS ?= 10
+FUZZ_SMOKE_SECONDS ?= 5
+# Leak detection on, with the interpreter's own allocations suppressed (fuzz/lsan.supp says which).
+# The check runs inside the process while the interpreter is alive (after each input that allocated
+# more than it freed for libFuzzer, at the end of a pytest session for the suite): what the
+# interpreter keeps until exit is not a leak. `make fuzz` turns the per-input check off
+# (FUZZ_LEAKS=0): it makes fuzzing some 300 times slower; the smoke runs keep it.
+FUZZ_LEAKS ?= 1
+SAN_ENV = PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(FUZZ_DIR)):$(abspath fuzz) \
+          ASAN_OPTIONS=detect_leaks=$(FUZZ_LEAKS):abort_on_error=1:strict_string_checks=1 \
+          LSAN_OPTIONS=suppressions=$(abspath fuzz/lsan.supp):print_suppressions=0:leak_check_at_exit=0 \
+          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(abspath fuzz/ubsan.supp) \
+          ASAN_SYMBOLIZER_PATH=$$(command -v llvm-symbolizer-14)
+WITH_FUZZ = $(SAN_ENV) LD_PRELOAD=$(abspath $(FUZZ_RUNTIME)) LD_LIBRARY_PATH=$$(cat $(FUZZ_DIR)/liboqs.prefix)/lib
+WITH_SAN = $(SAN_ENV) LD_PRELOAD=$$($(CLANG) -print-file-name=libclang_rt.asan-x86_64.so)
+SAN_LIBOQS = LD_LIBRARY_PATH=$$(cat $(FUZZ_DIR)/liboqs.prefix)/lib
+SAN_STANDIN = LD_LIBRARY_PATH=$(abspath $(FUZZ_DIR)-standin)
 FUZZ_ROUNDS ?= 2000
 
-asan: setup
-	$(VENV)/bin/cmake -S . -B build/asan $(SAN_CMAKE) -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build build/asan
-	$(VENV)/bin/cmake -S tests/oqs_standin -B build/asan-standin $(SAN_CMAKE) > /dev/null
-	$(VENV)/bin/cmake --build build/asan-standin > /dev/null
-	$(PY) tools/deps.py liboqs --variant asan > build/asan-liboqs.prefix
-	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider
-	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -p no:cacheprovider
-	$(WITH_SAN) $(SAN_LIBOQS) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
-	$(WITH_SAN) $(SAN_STANDIN) $(PY) bench/fuzz.py $(FUZZ_ROUNDS)
+.PHONY: clang fuzz-build fuzz fuzz-smoke soak memory
+
+# clang-14 with its runtimes (ASan, UBSan, libFuzzer) and llvm-symbolizer, from Debian when missing.
+clang:
+	@if ! command -v $(CLANG) > /dev/null || ! command -v llvm-symbolizer-14 > /dev/null || \
+	    [ ! -f "$$($(CLANG) -print-file-name=libclang_rt.fuzzer_no_main-x86_64.a)" ]; then \
+	  (apt-get update -qq && apt-get install -y -qq clang-14 libclang-rt-14-dev llvm-14) || \
+	    { echo "clang-14, libclang-rt-14-dev and llvm-14 are required"; exit 1; }; \
+	fi
+
+fuzz-build: setup clang
+	$(PY) -m pip install -q "atheris>=2.3"
+	@mkdir -p $(FUZZ_DIR)
+	$(VENV)/bin/cmake -S . -B $(FUZZ_DIR) $(FUZZ_CMAKE) "-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build $(FUZZ_DIR) -j 2
+	$(VENV)/bin/cmake -S tests/oqs_standin -B $(FUZZ_DIR)-standin --no-warn-unused-cli $(FUZZ_CMAKE) "-DCMAKE_C_FLAGS=$(SAN_FLAGS)" \
+	  "-DCMAKE_CXX_FLAGS=$(SAN_FLAGS)" > /dev/null
+	$(VENV)/bin/cmake --build $(FUZZ_DIR)-standin -j 2 > /dev/null
+	CC=$(CLANG) $(PY) tools/deps.py liboqs --variant asan > $(FUZZ_DIR)/liboqs.prefix.tmp && \
+	  mv $(FUZZ_DIR)/liboqs.prefix.tmp $(FUZZ_DIR)/liboqs.prefix
+	@# The ASan runtime and libFuzzer in one preloadable library (the preinit object only works
+	@# in an executable, so it is left out).
+	rt=$$($(CLANG) -print-file-name=libclang_rt.asan-x86_64.a); \
+	  cp "$$rt" $(FUZZ_DIR)/asan.a && ar d $(FUZZ_DIR)/asan.a asan_preinit.cpp.o && \
+	  $(CLANGXX) -shared -o $(FUZZ_RUNTIME) -Wl,--whole-archive $(FUZZ_DIR)/asan.a \
+	    "$$($(CLANG) -print-file-name=libclang_rt.asan_cxx-x86_64.a)" \
+	    "$$($(CLANG) -print-file-name=libclang_rt.fuzzer_no_main-x86_64.a)" \
+	    -Wl,--no-whole-archive -lpthread -ldl -lrt -lm -lstdc++ && rm $(FUZZ_DIR)/asan.a
+	$(CLANG) $(FUZZ_FLAGS) -O1 -shared -fPIC -o $(FUZZ_DIR)/canary.so fuzz/canary.c
+
+# Every fuzz target for FUZZ_SECONDS each (after the canary); FUZZ_TARGETS="a b" for some only.
+fuzz: FUZZ_LEAKS = 0
+fuzz: fuzz-build
+	$(WITH_FUZZ) nice -n 10 $(PY) fuzz/run.py --seconds $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# A few seconds of every target: what CI runs; fails on any finding.
+fuzz-smoke: fuzz-build
+	$(WITH_FUZZ) $(PY) fuzz/run.py --seconds $(FUZZ_SMOKE_SECONDS)
+
+# The suite against the sanitizer build: with the real liboqs (built with the sanitizers too, so
+# its reads of tesmar's buffers are checked), then only the tests that need the stand-in against
+# it; then the hostile-argument runs and the fuzz smoke. Leak detection is on throughout.
+asan: fuzz-build
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider -p leakcheck
+	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -m standin -p no:cacheprovider -p leakcheck
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) fuzz/hostile.py $(FUZZ_ROUNDS)
+	$(WITH_FUZZ) $(PY) fuzz/run.py --seconds $(FUZZ_SMOKE_SECONDS)
+	@echo "make asan: the suite, the hostile arguments and the fuzz smoke passed under ASan+UBSan with leak detection"
+
+# Soak: 8 threads of mixed operations of every family for SOAK_SECONDS, each result checked by a
+# round trip and each tampered input refused, then 2,000 concurrent awaits of the coroutine API.
+SOAK_SECONDS ?= 60
+soak: build liboqs
+	$(WITH_LIBOQS) SOAK_SECONDS=$(SOAK_SECONDS) $(PY) fuzz/soak.py
+
+# Resident memory after 1e4 and 1e5 calls of each cheap path (error paths with causes included);
+# fails if any grows by more than MEMORY_LIMIT_KIB.
+MEMORY_LIMIT_KIB ?= 32
+memory: build liboqs
+	$(WITH_LIBOQS) MEMORY_LIMIT_KIB=$(MEMORY_LIMIT_KIB) $(PY) fuzz/memory.py
 
 clean:
 	rm -rf build dist $(VENV) packaging/tesmar-liboqs/build

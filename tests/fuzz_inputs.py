@@ -1,4 +1,4 @@
-"""Odd and hostile arguments for the native functions, shared by the fuzz tests and bench/fuzz.py.
+"""Odd and hostile arguments for the native functions, shared by the fuzz tests and fuzz/hostile.py.
 
 Every native function is called with arguments drawn from three pools: values of the wrong kind
 (None, floats, huge ints, text with lone surrogates, buffers that are not plain bytes), random

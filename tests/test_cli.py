@@ -302,6 +302,15 @@ def test_inspect_layouts(keys, tmp_path):
     assert tesmar("inspect", "-", input=base64.b64encode(os.urandom(40)))[0] == 1
 
 
+@pytest.mark.parametrize("head", [b"HYBR", b"HYBR\x00\x00\x02"], ids=["tag-only", "short-length"])
+def test_describe_reads_a_layout_field_only_from_the_head_it_has(head):
+    # The declared size may promise more than the head holds: the HYBR length field lies past the
+    # head's end, so the head is not read as that layout (reading it would run past the buffer).
+    from tesmar import cli
+
+    assert cli._describe(head, 10**6)["kind"] != "hybrid envelope"
+
+
 @pytest.mark.parametrize("quiet", [False, True])
 def test_progress_on_a_terminal_unless_quiet(tmp_path, quiet):
     (tmp_path / "data").write_bytes(os.urandom(BIG))

@@ -1,6 +1,6 @@
 """Hostile arguments for every native function: only exceptions come back, never a crash.
 
-The calls are random but seeded, so a failure repeats. bench/fuzz.py runs the same generators for
+The calls are random but seeded, so a failure repeats. fuzz/hostile.py runs the same generators for
 as long as one likes (and under the sanitizers with `make asan`).
 """
 import inspect

@@ -56,7 +56,7 @@ Description describe(ByteView head, std::uint64_t size) {
         const std::string_view rest = as_text(text.subspan(11));
         return {{"kind", std::string("pem")}, {"label", std::string(rest.substr(0, rest.find("-----")))}};
     }
-    if (size >= hybrid::LEGACY_MIN && starts_with(head, "HYBR")) {
+    if (size >= hybrid::LEGACY_MIN && head.size() >= hybrid::LEGACY_MIN && starts_with(head, "HYBR")) {
         const std::uint64_t key_len = be32(head.subspan(4));
         return {{"kind", std::string("hybrid envelope")},
                 {"layout", std::string("legacy (HYBR)")},

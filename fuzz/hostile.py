@@ -1,7 +1,7 @@
 """A longer run of the fuzz tests' generators: every native function with hostile arguments,
 spoilt working calls, and threads racing a caller who rewrites a shared argument.
 
-Usage: python bench/fuzz.py [rounds] [seed]    (`make asan` runs it under the sanitizers)
+Usage: python fuzz/hostile.py [rounds] [seed]    (`make asan` runs it under the sanitizers)
 Prints one line per function and ends with the count of calls that raised something a caller
 should never see (a SystemError, an exception of no ordinary kind); a crash ends the process.
 """
@@ -15,6 +15,7 @@ import threading
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 
 import fuzz_inputs  # noqa: E402
+import leakcheck  # noqa: E402
 
 
 def scheme_pair(scheme, strength):
@@ -38,6 +39,7 @@ def judge(fn, args, outcomes, bad):
 def main(argv):
     from tesmar.rsa import core as rsa
 
+    leakcheck.at_exit("hostile arguments")
     rounds = int(argv[0]) if argv else 2000
     seed = int(argv[1]) if len(argv) > 1 else 0
     material = fuzz_inputs.Material(rsa.new_key_pair(), scheme_pair)
