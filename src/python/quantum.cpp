@@ -187,7 +187,7 @@ PyObject* x25519_raw(PyObject* const* args) {
     BytesIn priv;
     if (!raw || !priv.load(raw.get())) return nullptr;
     return call(
-        Gil::hold(), [&] { return q::x25519_public(q::x25519_load_private(priv.arg().get()).get()); },
+        Gil::release(), [&] { return q::x25519_public(q::x25519_load_private(priv.arg().get()).get()); },
         [&](const std::array<std::uint8_t, q::X25519_SIZE>& pub) { return bytes_pair(pub, priv.arg().get()); });
 }
 
