@@ -1,5 +1,8 @@
 #include "engine/quantum/oqs.hpp"
 
+#include <cstddef>
+#include <cstdint>
+
 #include <atomic>
 #include <dlfcn.h>
 #include <link.h>
@@ -252,6 +255,29 @@ std::size_t strength_index(std::int64_t strength) {
 
 const LibraryInfo& library() { return api().info; }
 
+namespace {
+
+// liboqs reads keys, ciphertexts and signatures with loads as wide as the words it computes in
+// (FrodoKEM reads its secret key as uint16_t), which is defined only on memory aligned for them,
+// and it only ever allocates such memory itself. A view into the middle of a caller's buffer (a
+// scheme 7 key follows an RSA key of any length) is handed over as an aligned, wiped copy.
+class Aligned {
+public:
+    explicit Aligned(ByteView v) : view_(v) {
+        if (reinterpret_cast<std::uintptr_t>(v.data()) % alignof(std::max_align_t) != 0) {
+            copy_ = SecureBytes(v);
+            view_ = copy_.view();
+        }
+    }
+    const std::uint8_t* data() const { return view_.data(); }
+
+private:
+    ByteView view_;
+    SecureBytes copy_;
+};
+
+}  // namespace
+
 std::string_view mechanism(Family family, std::int64_t strength) {
     return kNames[static_cast<int>(family)][strength_index(strength)];
 }
@@ -291,7 +317,7 @@ Encapsulation encapsulate(std::string_view alg, ByteView public_key) {
     const Kem kem(a, alg, ENCAPS_PREFIX);
     kem.expect("the public key", (*kem).length_public_key, public_key);
     Encapsulation out{Bytes((*kem).length_ciphertext), SecureBytes((*kem).length_shared_secret)};
-    kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), public_key.data()),
+    kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), Aligned(public_key).data()),
               "OQS_KEM_encaps");
     return out;
 }
@@ -302,7 +328,8 @@ SecureBytes decapsulate(std::string_view alg, ByteView secret_key, ByteView ciph
     kem.expect("the secret key", (*kem).length_secret_key, secret_key);
     kem.expect("the ciphertext", (*kem).length_ciphertext, ciphertext);
     SecureBytes secret((*kem).length_shared_secret);
-    kem.check(a.kem_decaps(kem.get(), secret.data(), ciphertext.data(), secret_key.data()), "OQS_KEM_decaps");
+    kem.check(a.kem_decaps(kem.get(), secret.data(), Aligned(ciphertext).data(), Aligned(secret_key).data()),
+              "OQS_KEM_decaps");
     return secret;
 }
 
@@ -317,7 +344,7 @@ Bytes sig_sign(std::string_view alg, ByteView secret_key, ByteView message) {
     Bytes signature((*sig).length_signature);
     std::size_t length = 0;
     sig.check(a.sig_sign(sig.get(), signature.data(), &length, message_data(message), message.size(),
-                         secret_key.data()),
+                         Aligned(secret_key).data()),
               "OQS_SIG_sign");
     if (length > signature.size()) sig.fail("liboqs reported a signature longer than its maximum");
     signature.resize(length);
@@ -334,8 +361,8 @@ bool sig_verify(std::string_view alg, ByteView public_key, ByteView message, Byt
         // mechanism tesmar uses (ML-DSA, SLH-DSA) signs at exactly that size, so nothing valid is
         // lost; any other length is simply not a signature.
         if (signature.size() != (*sig).length_signature) return false;
-        return a.sig_verify(sig.get(), message_data(message), message.size(), signature.data(), signature.size(),
-                            public_key.data()) == kSuccess;
+        return a.sig_verify(sig.get(), message_data(message), message.size(), Aligned(signature).data(),
+                            signature.size(), Aligned(public_key).data()) == kSuccess;
     } catch (const Error&) {
         return false;
     }
