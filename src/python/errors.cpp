@@ -87,6 +87,7 @@ PyObject* raise_fixed_from_current(ErrorKind kind, const std::string& message) {
 
 namespace {
 
+// Only the binding makes origins, and every one is a Held (python/args.hpp).
 const Held& held(const Origin* origin) { return *static_cast<const Held*>(origin); }
 
 // The exception for an engine cause (new reference).
