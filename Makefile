@@ -143,7 +143,7 @@ fuzz-build: setup clang
 	$(VENV)/bin/cmake -S . -B $(FUZZ_DIR) $(FUZZ_CMAKE) "-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
 	$(VENV)/bin/cmake --build $(FUZZ_DIR) -j 2
-	$(VENV)/bin/cmake -S tests/oqs_standin -B $(FUZZ_DIR)-standin --no-warn-unused-cli $(FUZZ_CMAKE) "-DCMAKE_C_FLAGS=$(SAN_FLAGS)" \
+	$(VENV)/bin/cmake -S tests/oqs_standin -B $(FUZZ_DIR)-standin -Wno-unused-cli $(FUZZ_CMAKE) "-DCMAKE_C_FLAGS=$(SAN_FLAGS)" \
 	  "-DCMAKE_CXX_FLAGS=$(SAN_FLAGS)" > /dev/null
 	$(VENV)/bin/cmake --build $(FUZZ_DIR)-standin -j 2 > /dev/null
 	CC=$(CLANG) $(PY) tools/deps.py liboqs --variant asan > $(FUZZ_DIR)/liboqs.prefix.tmp && \
@@ -169,10 +169,12 @@ fuzz-smoke: fuzz-build
 
 # The suite against the sanitizer build: with the real liboqs (built with the sanitizers too, so
 # its reads of tesmar's buffers are checked), then only the tests that need the stand-in against
-# it; then the hostile-argument runs and the fuzz smoke. Leak detection is on throughout.
+# it; then the hostile-argument runs and the fuzz smoke. Leak detection is on throughout. pytest
+# captures only what Python writes (--capture=sys), so a sanitizer's report reaches the terminal
+# even when it aborts the run.
 asan: fuzz-build
-	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider -p leakcheck
-	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -m standin -p no:cacheprovider -p leakcheck
+	$(WITH_SAN) $(SAN_LIBOQS) $(PY) -m pytest tests -m "not standin" -p no:cacheprovider -p leakcheck --capture=sys
+	$(WITH_SAN) $(SAN_STANDIN) $(PY) -m pytest tests -m standin -p no:cacheprovider -p leakcheck --capture=sys
 	$(WITH_SAN) $(SAN_LIBOQS) $(PY) fuzz/hostile.py $(FUZZ_ROUNDS)
 	$(WITH_FUZZ) $(PY) fuzz/run.py --seconds $(FUZZ_SMOKE_SECONDS)
 	@echo "make asan: the suite, the hostile arguments and the fuzz smoke passed under ASan+UBSan with leak detection"
