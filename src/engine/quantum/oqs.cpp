@@ -1,6 +1,8 @@
 #include "engine/quantum/oqs.hpp"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <dlfcn.h>
 #include <link.h>
 #include <memory>
@@ -269,6 +271,29 @@ std::string sig_algorithm(std::string_view kind, std::int64_t strength) {
     throw Error(ErrorKind::QuantumOperation, "No SLH-DSA mechanism available; tried " + tried + "]");
 }
 
+namespace {
+
+// Some of liboqs's implementations read keys and ciphertexts as arrays of wider integers
+// (FrodoKEM's matrices as uint16_t), which is undefined for a buffer at an odd address, such as a
+// key sliced out of a longer one (scheme 7's FrodoKEM key follows a DER key of any length). Such
+// a buffer is handed over as an aligned copy, wiped afterwards.
+class Aligned {
+public:
+    explicit Aligned(ByteView v) : view_(v) {
+        if (reinterpret_cast<std::uintptr_t>(v.data()) % alignof(std::max_align_t) != 0) {
+            copy_ = SecureBytes(v);
+            view_ = copy_.view();
+        }
+    }
+    const std::uint8_t* data() const { return view_.data(); }
+
+private:
+    SecureBytes copy_;
+    ByteView view_;
+};
+
+}  // namespace
+
 KeyPair kem_keypair(std::string_view alg) {
     const Api& a = api();
     const Kem kem(a, alg, KEM_KEYPAIR_PREFIX);
@@ -283,7 +308,7 @@ Encapsulation encapsulate(std::string_view alg, ByteView public_key) {
     if (public_key.size() != (*kem).length_public_key)
         kem.fail(size_text("the public key", (*kem).length_public_key, public_key.size()));
     Encapsulation out{Bytes((*kem).length_ciphertext), SecureBytes((*kem).length_shared_secret)};
-    kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), public_key.data()),
+    kem.check(a.kem_encaps(kem.get(), out.ciphertext.data(), out.shared_secret.data(), Aligned(public_key).data()),
               "OQS_KEM_encaps");
     return out;
 }
@@ -296,7 +321,8 @@ SecureBytes decapsulate(std::string_view alg, ByteView secret_key, ByteView ciph
     if (ciphertext.size() != (*kem).length_ciphertext)
         kem.fail(size_text("the ciphertext", (*kem).length_ciphertext, ciphertext.size()));
     SecureBytes secret((*kem).length_shared_secret);
-    kem.check(a.kem_decaps(kem.get(), secret.data(), ciphertext.data(), secret_key.data()), "OQS_KEM_decaps");
+    kem.check(a.kem_decaps(kem.get(), secret.data(), Aligned(ciphertext).data(), Aligned(secret_key).data()),
+              "OQS_KEM_decaps");
     return secret;
 }
 
@@ -317,7 +343,7 @@ Bytes sig_sign(std::string_view alg, ByteView secret_key, ByteView message) {
     std::size_t length = 0;
     static const std::uint8_t empty = 0;  // liboqs is never handed a null message pointer
     sig.check(a.sig_sign(sig.get(), signature.data(), &length, message.empty() ? &empty : message.data(),
-                         message.size(), secret_key.data()),
+                         message.size(), Aligned(secret_key).data()),
               "OQS_SIG_sign");
     if (length > signature.size()) sig.fail("liboqs reported a signature longer than its maximum");
     signature.resize(length);
@@ -335,8 +361,8 @@ bool sig_verify(std::string_view alg, ByteView public_key, ByteView message, Byt
         // lost; any other length is simply not a signature.
         if (signature.size() != (*sig).length_signature) return false;
         static const std::uint8_t empty = 0;
-        return a.sig_verify(sig.get(), message.empty() ? &empty : message.data(), message.size(), signature.data(),
-                            signature.size(), public_key.data()) == kSuccess;
+        return a.sig_verify(sig.get(), message.empty() ? &empty : message.data(), message.size(),
+                            Aligned(signature).data(), signature.size(), Aligned(public_key).data()) == kSuccess;
     } catch (const Error&) {
         return false;
     }
