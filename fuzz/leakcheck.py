@@ -6,8 +6,8 @@ from an atexit handler: by then the program's frames are gone (an object that on
 Python frame refers to looks leaked, since the interpreter keeps its frame stack in memory it maps
 itself, which LeakSanitizer does not scan), while every module and what it holds is still
 reachable. A run with leaks then ends with status 1. Loaded as a pytest plugin (`-p leakcheck`)
-or called by fuzz/hostile.py; libFuzzer makes its own check after each input that allocated
-more than it freed.
+or called by fuzz/hostile.py. (libFuzzer has a check of its own after each input that allocated
+more than it freed, which the fuzz runs leave off unless FUZZ_LEAKS=1.)
 """
 import atexit
 import ctypes

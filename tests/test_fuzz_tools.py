@@ -68,3 +68,85 @@ def test_run_reads_libfuzzer_statistics():
     )
     s = run.stats(output)
     assert (s["number_of_executed_units"], s["cov"], s["ft"], s["corp"], s["counters"]) == (191739, 88, 115, 23, 10989)
+
+
+@pytest.fixture(scope="module")
+def soak_material():
+    import soak
+
+    return soak.Material()
+
+
+def accept_anything(original):
+    return lambda *args, **kwargs: True
+
+
+def open_anything(original):
+    return lambda blob, key: b"whatever"
+
+
+def stream_out_then_fail(original):
+    """The real stream decryption, but one that writes out something before it reports a failure."""
+    def decrypt(source, target, key, **options):
+        from tesmar.errors import DecryptionError
+
+        try:
+            return original(source, target, key, **options)
+        except DecryptionError:
+            target.write(b"unauthenticated")
+            raise
+    return decrypt
+
+
+@pytest.mark.parametrize("family,module,name,fault", [
+    ("aes", "tesmar.aes.core", "decrypt_bytes", open_anything),
+    ("rsa", "tesmar.rsa.core", "verify_bytes", accept_anything),
+    ("password", "tesmar.password.core", "verify_password", accept_anything),
+    ("signature", "tesmar.quantum.core", "verify", accept_anything),
+    ("files", "tesmar.files.core", "aes_decrypt_file", stream_out_then_fail),
+])
+def test_soak_operations_report_planted_faults(monkeypatch, soak_material, family, module, name, fault):
+    import importlib
+    import random
+
+    import soak
+
+    mod = importlib.import_module(module)
+    monkeypatch.setattr(mod, name, fault(getattr(mod, name)))
+    with pytest.raises(soak.Failed):
+        soak.OPERATIONS[family](random.Random(1), soak_material)
+
+
+def test_soak_tamper_flips_one_bit():
+    import random
+
+    import soak
+
+    blob = bytes(64)
+    spoilt = soak.tamper(random.Random(3), blob)
+    assert len(spoilt) == len(blob) and sum(bin(a ^ b).count("1") for a, b in zip(blob, spoilt)) == 1
+
+
+PROBE = """
+import ctypes, sys
+sys.path.insert(0, {fuzz!r})
+import leakcheck
+leakcheck.at_exit("probe")
+def work():
+    kept = [int("123456789") + i for i in range(3)]   # held only by this frame while it runs
+    if {leak}:
+        ctypes.pythonapi.Py_IncRef(ctypes.py_object(kept[0] * 3))   # a reference never dropped
+    return len(kept)
+work()
+"""
+
+
+@pytest.mark.skipif(not hasattr(__import__("ctypes").CDLL(None), "__lsan_do_recoverable_leak_check"),
+                    reason="needs LeakSanitizer in the process (make asan)")
+@pytest.mark.parametrize("leak", [False, True])
+def test_leak_check_finds_a_dropped_reference_and_nothing_else(leak):
+    import subprocess
+
+    proc = subprocess.run([sys.executable, "-c", PROBE.format(fuzz=str(FUZZ), leak=leak)],
+                          capture_output=True, text=True)
+    assert ("LEAKS FOUND" in proc.stdout, proc.returncode) == ((True, 1) if leak else (False, 0)), proc.stderr[-2000:]
