@@ -56,14 +56,15 @@ public:
     }
 
     // The value; an unusable argument raises `kind(prefix + reason)` with the reason as cause.
-    const T& get_or(ErrorKind kind, const std::string& prefix) const {
-        if (!usable_) throw wrap(kind, prefix, Cause{ErrorKind::Value, "", false, origin_});
+    // (The texts are views so that the usual, usable case builds no string.)
+    const T& get_or(ErrorKind kind, std::string_view prefix) const {
+        if (!usable_) throw wrap(kind, std::string(prefix), Cause{ErrorKind::Value, "", false, origin_});
         return value_;
     }
 
     // The value; an unusable argument raises `kind(message)` with the reason as cause.
-    const T& get_or_fixed(ErrorKind kind, const std::string& message) const {
-        if (!usable_) throw Error(kind, message, Cause{ErrorKind::Value, "", false, origin_});
+    const T& get_or_fixed(ErrorKind kind, std::string_view message) const {
+        if (!usable_) throw Error(kind, std::string(message), Cause{ErrorKind::Value, "", false, origin_});
         return value_;
     }
 
