@@ -19,7 +19,7 @@ LIBOQS_PREFIX := build/liboqs.prefix
 WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels
+.PHONY: all setup build test demo bench bench-threads clean standin liboqs asan test-system wheels test-wheels
 
 all: build
 
@@ -54,6 +54,13 @@ demo: build liboqs
 
 bench: build liboqs
 	$(WITH_LIBOQS) $(PY) bench/run.py
+
+# Throughput on 1, 2 and 4 threads of every operation that takes data, at every size (a few
+# minutes); BENCH_THREADS_ARGS="--quick" for three sizes and short cells, or families to run only
+# those ("aes password").
+BENCH_THREADS_ARGS ?=
+bench-threads: build liboqs
+	$(WITH_LIBOQS) $(PY) bench/threads.py $(BENCH_THREADS_ARGS)
 
 # The distribution build: the system's OpenSSL (3.0 or newer, libssl-dev), built in a folder of its
 # own and run from there, so the installed default build is left alone.

@@ -1,0 +1,298 @@
+"""Total throughput of every operation that takes data on 1, 2 and 4 threads of one process.
+
+Every thread calls the same function in a loop on the same (read-only) inputs; a cell is the
+number of calls all threads finished divided by the wall time they took. A row meets the goal
+when 2 threads give at least 0.95x of 1 thread (at least 1.8x where one call takes 50 us or more,
+so the work behind a released GIL really runs on both cores) and 4 threads give at least 0.95x
+of 2. The machine is shared, so a row that misses is measured again (up to --retries times) and
+each cell keeps its best rate: a slow run says something about the neighbours, not the code.
+
+Usage: python bench/threads.py [--quick] [--seconds S] [--threads 1,2,4] [--save FILE]
+                               [--against FILE] [--calls N] [family ...]
+Families: aes hybrid rsa files password quantum signature. --quick: three sizes, short cells.
+--save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
+one's (another build's, run with its own PYTHONPATH).
+"""
+import argparse
+import io
+import json
+import os
+import pathlib
+import sys
+import tempfile
+import threading
+import time
+
+KEYS = pathlib.Path(__file__).resolve().parent.parent / "fuzz" / "keys"
+SIZES = [64, 1 << 10, 4 << 10, 16 << 10, 64 << 10, 256 << 10, 1 << 20]
+QUICK_SIZES = [64, 4 << 10, 1 << 20]
+ITERATIONS = [1, 100, 1000, 20000]  # PBKDF2's "size"
+QUICK_ITERATIONS = [1, 20000]
+SLOW_CALL_US = 50
+
+
+def size_label(n):
+    if n >= 1 << 20:
+        return f"{n >> 20} MiB"
+    if n >= 1 << 10:
+        return f"{n >> 10} KiB"
+    return f"{n} B"
+
+
+def throughput(fn, threads, seconds, calls=None):
+    """Calls per second of fn() on `threads` threads together, over about `seconds` (or `calls`
+    calls on each thread)."""
+    stop = False
+    counts = [0] * threads
+    ends = [0.0] * threads
+    start_line = threading.Barrier(threads + 1)
+
+    def work(i):
+        start_line.wait()
+        n = 0
+        while not stop and n != calls:
+            fn()
+            n += 1
+        counts[i] = n
+        ends[i] = time.perf_counter()
+
+    pool = [threading.Thread(target=work, args=(i,)) for i in range(threads)]
+    for t in pool:
+        t.start()
+    start_line.wait()
+    start = time.perf_counter()
+    if calls is None:
+        time.sleep(seconds)
+        stop = True
+    for t in pool:
+        t.join()
+    return sum(counts) / (max(ends) - start)
+
+
+# ---- the operations: (family, label, size, make) where make() returns the call to time ------------
+
+def aes_rows(sizes):
+    from tesmar.aes import core as aes
+
+    key = "a bench key text"
+    for n in sizes:
+        data = os.urandom(n)
+        blob = aes.encrypt_bytes(data, key)
+        yield "aes", "encrypt_bytes", n, lambda d=data: aes.encrypt_bytes(d, key)
+        yield "aes", "decrypt_bytes", n, lambda b=blob: aes.decrypt_bytes(b, key)
+
+
+def pem_pair():
+    return (KEYS / "rsa_public.pem").read_text(), (KEYS / "rsa_private.pem").read_text()
+
+
+def hybrid_rows(sizes):
+    from tesmar.hybrid import core as hybrid
+
+    public, private = pem_pair()
+    for n in sizes:
+        data = os.urandom(n)
+        blob = hybrid.encrypt_bytes(data, public)
+        yield "hybrid", "encrypt_bytes", n, lambda d=data: hybrid.encrypt_bytes(d, public)
+        yield "hybrid", "decrypt_auto", n, lambda b=blob: hybrid.decrypt_auto(b, private)
+
+
+def rsa_rows(sizes):
+    from tesmar.rsa import core as rsa
+
+    public, private = pem_pair()
+    for n in sizes:
+        data = os.urandom(n)
+        blob = rsa.encrypt_bytes(data, public)
+        yield "rsa", "encrypt_bytes", n, lambda d=data: rsa.encrypt_bytes(d, public)
+        yield "rsa", "decrypt_bytes", n, lambda b=blob: rsa.decrypt_bytes(b, private)
+
+
+class Sink(io.RawIOBase):
+    """A write-only target that keeps nothing."""
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        return len(b)
+
+
+def files_rows(sizes):
+    from tesmar.files import core as files
+
+    # Decrypted output waits in an anonymous temporary file until the tag checks: in memory here,
+    # so the disk does not set the rate.
+    if os.path.isdir("/dev/shm"):
+        tempfile.tempdir = "/dev/shm"
+    public, private = pem_pair()
+    key = "a bench key text"
+    for n in sizes:
+        data = os.urandom(n)
+        for fam, enc, dec, ek, dk in (("aes", files.aes_encrypt_file, files.aes_decrypt_file, key, key),
+                                      ("hybrid", files.hybrid_encrypt_file, files.hybrid_decrypt_file,
+                                       public, private)):
+            sealed = io.BytesIO()
+            enc(io.BytesIO(data), sealed, ek)
+            blob = sealed.getvalue()
+            yield "files", f"{fam}_encrypt_file", n, lambda d=data, f=enc, k=ek: f(io.BytesIO(d), Sink(), k)
+            yield "files", f"{fam}_decrypt_file", n, lambda b=blob, f=dec, k=dk: f(io.BytesIO(b), Sink(), k)
+
+
+def password_rows(iterations):
+    from tesmar.password import core as password
+
+    pw = "correct horse battery staple"
+    for n in iterations:
+        record = password.hash_password(pw, n)
+        yield "password", "hash_password", n, lambda i=n: password.hash_password(pw, i)
+        yield "password", "verify_password", n, lambda r=record: password.verify_password(pw, r)
+
+
+def quantum_rows(sizes):
+    from tesmar.quantum import core as quantum
+
+    for scheme in (2, 4, 5, 6, 7, 8):
+        public, private = quantum.generate_keypair(scheme, 2 if scheme == 4 else 0)
+        for n in sizes:
+            text = "q" * n
+            secret, message = quantum.encrypt(text, public)
+            yield "quantum", f"scheme {scheme} encrypt", n, lambda t=text, k=public: quantum.encrypt(t, k)
+            yield ("quantum", f"scheme {scheme} decrypt", n,
+                   lambda m=message, k=private, s=secret: quantum.decrypt(m, k, s))
+
+
+def signature_rows(sizes):
+    from tesmar.quantum import core as quantum
+
+    for algorithm, name in ((1, "ML-DSA"), (2, "SLH-DSA")):
+        for strength in (0, 1, 2):
+            public = (KEYS / f"signature_{algorithm}_{strength}.pub").read_bytes()
+            private = (KEYS / f"signature_{algorithm}_{strength}.sk").read_bytes()
+            for n in sizes:
+                data = os.urandom(n)
+                signature = quantum.sign(data, private)
+                label = f"{name} s{strength}"
+                yield "signature", f"{label} sign", n, lambda d=data, k=private: quantum.sign(d, k)
+                yield ("signature", f"{label} verify", n,
+                       lambda d=data, s=signature, k=public: quantum.verify(d, s, k))
+
+
+FAMILIES = {"aes": aes_rows, "hybrid": hybrid_rows, "rsa": rsa_rows, "files": files_rows,
+            "password": password_rows, "quantum": quantum_rows, "signature": signature_rows}
+
+
+def rows(families, quick):
+    for name in families:
+        if name == "password":
+            yield from password_rows(QUICK_ITERATIONS if quick else ITERATIONS)
+        else:
+            yield from FAMILIES[name](QUICK_SIZES if quick else SIZES)
+
+
+# ---- measuring and printing -----------------------------------------------------------------
+
+def call_seconds(fn):
+    """One call's time (the best of a few), to size the cells."""
+    fn()
+    best = float("inf")
+    for _ in range(3):
+        t = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t)
+    return best
+
+
+def verdict(call_us, rates):
+    """Whether a row meets the goal (None when the thread counts it needs were not measured)."""
+    if not all(k in rates for k in (1, 2, 4)):
+        return None
+    two = rates[2] / rates[1]
+    return two >= (1.8 if call_us >= SLOW_CALL_US else 0.95) and rates[4] / rates[2] >= 0.95
+
+
+def measure(fn, thread_counts, seconds, retries, call_us, calls):
+    rates = {}
+    for attempt in range(1 + retries):
+        for n in thread_counts:
+            rates[n] = max(rates.get(n, 0.0), throughput(fn, n, seconds, calls))
+        if verdict(call_us, rates) is not False:
+            break
+    return rates, attempt + 1
+
+
+def rate_text(calls, size, family):
+    if family == "password":
+        return f"{calls:>10,.0f}/s"
+    if size >= 16 << 10:
+        return f"{calls * size / 1e9:7.2f} GB/s"
+    if calls >= 1e5:
+        return f"{calls / 1e6:7.2f} M/s "
+    return f"{calls / 1e3:7.2f} k/s "
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("families", nargs="*", default=list(FAMILIES))
+    parser.add_argument("--quick", action="store_true", help="three sizes, short cells")
+    parser.add_argument("--seconds", type=float, default=None, help="length of one cell")
+    parser.add_argument("--threads", default="1,2,4")
+    parser.add_argument("--retries", type=int, default=2)
+    parser.add_argument("--calls", type=int, help="a fixed number of calls on each thread instead of a "
+                        "time (the workloads without the timing, for make tsan)")
+    parser.add_argument("--save")
+    parser.add_argument("--against")
+    args = parser.parse_args(argv)
+    unknown = set(args.families) - set(FAMILIES)
+    if unknown:
+        parser.error(f"unknown families: {' '.join(sorted(unknown))}")
+    seconds = args.seconds or (0.08 if args.quick else 0.2)
+    thread_counts = [int(n) for n in args.threads.split(",")]
+    against = json.loads(pathlib.Path(args.against).read_text()) if args.against else {}
+
+    print(f"{os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.2f}; cells of {seconds:g} s, "
+          f"the best of up to {1 + args.retries} runs where a row misses the goal")
+    head = f"{'operation':<32} {'size':>7} {'us/call':>9}"
+    head += "".join(f" {f'{n} thread' + ('s' if n > 1 else ''):>13}" for n in thread_counts)
+    if {1, 2} <= set(thread_counts):
+        head += f" {'2/1':>6}"
+    if {2, 4} <= set(thread_counts):
+        head += f" {'4/2':>6}"
+    if against:
+        head += f" {'1 thread, other':>15} {'ratio':>6}"
+    print(head)
+    saved = {}
+    misses = []
+    started = time.perf_counter()
+    for family, label, size, fn in rows(args.families, args.quick):
+        call_us = call_seconds(fn) * 1e6
+        cell = max(seconds, min(2.0, 6 * call_us / 1e6))
+        rates, runs = measure(fn, thread_counts, cell, 0 if args.calls else args.retries, call_us, args.calls)
+        name = f"{family} {label}"
+        size_text = f"{size:,} it." if family == "password" else size_label(size)
+        line = f"{name:<32} {size_text:>7} {1e6 / rates[1] if 1 in rates else call_us:9.1f}"
+        line += "".join(f" {rate_text(rates[n], size, family):>13}" for n in thread_counts)
+        if {1, 2} <= set(thread_counts):
+            line += f" {rates[2] / rates[1]:5.2f}x"
+        if {2, 4} <= set(thread_counts):
+            line += f" {rates[4] / rates[2]:5.2f}x"
+        key = f"{name} {size}"
+        if against and key in against and 1 in rates:
+            line += f" {rate_text(against[key]['1'], size, family):>15} {rates[1] / against[key]['1']:5.2f}x"
+        ok = verdict(call_us, rates) if not args.calls else None
+        if ok is False:
+            misses.append(f"{name} {size_text}")
+            line += "  MISS"
+        if runs > 1:
+            line += f"  ({runs} runs)"
+        print(line, flush=True)
+        saved[key] = {str(n): r for n, r in rates.items()} | {"us": call_us}
+    print(f"{len(saved)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"
+          + ("" if args.calls else f"; goal missed by {len(misses)} rows" + (": " + ", ".join(misses) if misses else "")))
+    if args.save:
+        pathlib.Path(args.save).write_text(json.dumps(saved, indent=1))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
