@@ -14,7 +14,7 @@ PyObject* encrypt_bytes(PyObject* const* args) {
     TextIn key;
     if (!data.load(args[0]) || !key.load(args[1], "key")) return nullptr;
     BytesResult out;
-    return call(Gil::release_from(data.arg().length()), [&]() -> BytesResult& {
+    return call(Gil::aes_gcm(data.arg().length()), [&]() -> BytesResult& {
         aes::encrypt_data(data.arg(), key.arg(), out);
         return out;
     });
@@ -25,7 +25,7 @@ PyObject* decrypt_bytes(PyObject* const* args) {
     TextIn key;
     if (!blob.load(args[0]) || !key.load(args[1], "key")) return nullptr;
     BytesResult out;
-    return call(Gil::release_from(blob.arg().length()), [&]() -> BytesResult& {
+    return call(Gil::aes_gcm(blob.arg().length()), [&]() -> BytesResult& {
         aes::decrypt_data(blob.arg(), key.arg(), out);
         return out;
     });
@@ -35,7 +35,7 @@ PyObject* encrypt_str(PyObject* const* args) {
     TextIn plaintext, key;
     if (!plaintext.load(args[0], "plaintext") || !key.load(args[1], "key")) return nullptr;
     return call(
-        Gil::release_from(plaintext.arg().length()), [&] { return aes::encrypt_text(plaintext.arg(), key.arg()); },
+        Gil::aes_gcm(plaintext.arg().length()), [&] { return aes::encrypt_text(plaintext.arg(), key.arg()); },
         [](const Bytes& envelope) { return base64_text(envelope); });
 }
 
@@ -44,7 +44,7 @@ PyObject* decrypt_str(PyObject* const* args) {
     TextIn key;
     if (!ciphertext.load(args[0]) || !key.load(args[1], "key")) return nullptr;
     return call(
-        Gil::release_from(ciphertext.arg().length()), [&] { return aes::decrypt_text(ciphertext.arg(), key.arg()); },
+        Gil::aes_gcm(ciphertext.arg().length()), [&] { return aes::decrypt_text(ciphertext.arg(), key.arg()); },
         [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
 }
 

@@ -164,10 +164,6 @@ private:
     Arg<std::int64_t> arg_;
 };
 
-// Work below this size takes about as long as releasing and re-taking the GIL (hashlib draws the
-// line at the same place), so it keeps the GIL.
-inline constexpr std::size_t kGilReleaseMin = 2048;
-
 PyObject* to_bytes(ByteView data);
 PyObject* bytes_pair(ByteView a, ByteView b);  // a new (bytes, bytes) tuple
 PyObject* to_ascii(std::string_view text);  // text known to be ASCII (Base64, PEM)

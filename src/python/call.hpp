@@ -5,6 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -15,17 +16,51 @@
 
 namespace tesmar::py {
 
-// Whether the engine call runs with the GIL released. Work on a few bytes takes about as long as
-// releasing and re-taking the GIL, so it keeps it.
+// Whether the engine call runs with the GIL released: the one place that decides it, by the kind of
+// work behind the call.
+//
+// Giving the GIL up is cheap only while no other thread wants it. With two threads calling, it goes
+// to the other thread, and when this call's work is done its thread sleeps until the other one
+// gives the GIL back (at its own next release, or after the switch interval): a wake-up of a
+// sleeping thread on every hand-off, a few microseconds each, paid with the GIL held by nobody.
+// Two threads that released it around AES-GCM on 4 KiB (about 1 us of work) ran at half the rate
+// of one thread; holding it, they run at one thread's rate. So each policy releases only work long
+// enough to pay for the hand-offs (make bench-threads measures where that starts), estimated from
+// what that kind of work costs:
+//   - public-key work (RSA-4096, the KEMs, X25519, ML-DSA and SLH-DSA), key generation, the hybrid
+//     envelope (an RSA operation on every call) and loading liboqs: always; the cheapest of them,
+//     an RSA-4096 public operation, takes some 60 us.
+//   - AES-GCM (whole envelopes and file pieces): from kAesGcmFrom bytes; it runs at some 15 GB/s
+//     here (VAES), so even 64 KiB is only some 4 us of work.
+//   - SHA-256 over data (HMAC, HKDF) and AES-CBC: from kDigestFrom bytes (1-2 GB/s).
+//   - PBKDF2: from kPbkdf2From iterations (an iteration is two hash compressions, some 0.3 us with
+//     SHA-512), whatever the size of the password.
+// In a build without a GIL (Py_GIL_DISABLED) there is no hand-off to pay for: every policy but
+// hold() releases there, so a stop-the-world pause never waits for this call.
 class Gil {
 public:
     static constexpr Gil hold() { return Gil(false); }
     static constexpr Gil release() { return Gil(true); }
-    static constexpr Gil release_from(std::size_t work_bytes) { return Gil(work_bytes >= kGilReleaseMin); }
+    static constexpr Gil public_key() { return release(); }
+    static constexpr Gil aes_gcm(std::size_t bytes) { return long_enough(bytes >= kAesGcmFrom); }
+    static constexpr Gil digest(std::size_t bytes) { return long_enough(bytes >= kDigestFrom); }
+    static constexpr Gil pbkdf2(std::int64_t iterations) { return long_enough(iterations >= kPbkdf2From); }
     bool releases() const { return release_; }
+
+    static constexpr std::size_t kAesGcmFrom = 128 * 1024;
+    static constexpr std::size_t kDigestFrom = 16 * 1024;
+    static constexpr std::int64_t kPbkdf2From = 64;
 
 private:
     explicit constexpr Gil(bool release) : release_(release) {}
+    static constexpr Gil long_enough(bool yes) {
+#ifdef Py_GIL_DISABLED
+        (void)yes;
+        return release();
+#else
+        return Gil(yes);
+#endif
+    }
     bool release_;
 };
 

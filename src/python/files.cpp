@@ -16,7 +16,7 @@ constexpr const char* kModule = "tesmar.files.core";
 constexpr const char* kSealer = "tesmar.files.sealer";
 constexpr const char* kOpener = "tesmar.files.opener";
 
-// One call at a time per state: the GIL is released while a chunk is worked on.
+// One call at a time per state: a large piece is worked on with the GIL released.
 template <class T>
 struct State {
     std::mutex lock;
@@ -68,40 +68,54 @@ PyObject* opener_result(files::Opener&& opener) {
 PyObject* aes_seal_begin(PyObject* const* args) {
     TextIn key;
     if (!key.load(args[0], "key")) return nullptr;
-    return call(Gil::release(), [&] { return files::aes_sealer(key.arg()); }, sealer_result);
+    return call(Gil::hold(), [&] { return files::aes_sealer(key.arg()); }, sealer_result);
 }
 
 PyObject* hybrid_seal_begin(PyObject* const* args) {
     PemIn pem;
     if (!pem.load(args[0])) return nullptr;
-    return call(Gil::release(), [&] { return files::hybrid_sealer(pem.arg()); }, sealer_result);
+    return call(Gil::public_key(), [&] { return files::hybrid_sealer(pem.arg()); }, sealer_result);
 }
 
 PyObject* aes_open_begin(PyObject* const* args) {
     TextIn key;
     BytesIn head;
     if (!key.load(args[0], "key") || !head.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return files::aes_opener(key.arg(), head.arg()); }, opener_result);
+    return call(Gil::hold(), [&] { return files::aes_opener(key.arg(), head.arg()); }, opener_result);
 }
 
 PyObject* hybrid_open_begin(PyObject* const* args) {
     PemIn pem;
     BytesIn head;
     if (!pem.load(args[0]) || !head.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return files::hybrid_opener(pem.arg(), head.arg()); }, opener_result);
+    return call(Gil::public_key(), [&] { return files::hybrid_opener(pem.arg(), head.arg()); }, opener_result);
 }
 
-// One piece through a sealing or opening state. A state's lock is only taken with the GIL
-// released: a thread waiting for it must not hold the GIL. (The result's bytes object is made
-// inside, with the GIL taken back for that moment.)
+// A state's lock, for a call running under `gil`. Its holder may be waiting for the GIL (to make
+// its result's bytes object), so a thread that holds the GIL never waits for the lock: it lets the
+// GIL go while it waits.
+template <class T>
+std::unique_lock<std::mutex> lock_state(State<T>& state, Gil gil) {
+    std::unique_lock lock(state.lock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        PyThreadState* saved = gil.releases() ? nullptr : PyEval_SaveThread();
+        lock.lock();
+        if (saved) PyEval_RestoreThread(saved);
+    }
+    return lock;
+}
+
+// One piece through a sealing or opening state, under the AES-GCM policy for its size. (The
+// result's bytes object is made inside, with the GIL taken back for that moment if it was let go.)
 template <class T>
 PyObject* update(PyObject* const* args, const char* kind) {
     auto* state = state_of<T>(args[0], kind);
     BytesIn chunk;
     if (!state || !chunk.load(args[1])) return nullptr;
     BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
-        std::lock_guard hold(state->lock);
+    const Gil gil = Gil::aes_gcm(chunk.arg().length());
+    return call(gil, [&]() -> BytesResult& {
+        const auto hold = lock_state(*state, gil);
         const ByteView in = chunk.arg().get();
         state->engine.update(in, out.reserve(state->engine.output_size(in.size())));
         return out;
@@ -115,8 +129,8 @@ PyObject* seal_end(PyObject* const* args) {
     auto* state = state_of<files::Sealer>(args[0], kSealer);
     if (!state) return nullptr;
     BytesResult tag;
-    return call(Gil::release(), [&]() -> BytesResult& {
-        std::lock_guard hold(state->lock);
+    return call(Gil::hold(), [&]() -> BytesResult& {
+        const auto hold = lock_state(*state, Gil::hold());
         state->engine.finish(tag.reserve(aes::GCM_TAG_SIZE));
         return tag;
     });
@@ -125,8 +139,8 @@ PyObject* seal_end(PyObject* const* args) {
 PyObject* open_end(PyObject* const* args) {
     auto* state = state_of<files::Opener>(args[0], kOpener);
     if (!state) return nullptr;
-    return call(Gil::release(), [&] {
-        std::lock_guard hold(state->lock);
+    return call(Gil::hold(), [&] {
+        const auto hold = lock_state(*state, Gil::hold());
         state->engine.finish();
     });
 }

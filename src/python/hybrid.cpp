@@ -16,7 +16,7 @@ PyObject* into_bytes(PyObject* const* args, SinkOperation operation, bool truth_
     PemIn pem;
     if (!(truth_first ? data.load_truth(args[0], false) : data.load(args[0])) || !pem.load(args[1])) return nullptr;
     BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
+    return call(Gil::public_key(), [&]() -> BytesResult& {
         operation(data.arg(), pem.arg(), out);
         return out;
     });
@@ -32,7 +32,7 @@ PyObject* encrypt_str(PyObject* const* args) {
     PemIn pem;
     if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
     return call(
-        Gil::release(), [&] { return hybrid::encrypt_text(plaintext.arg(), pem.arg()); },
+        Gil::public_key(), [&] { return hybrid::encrypt_text(plaintext.arg(), pem.arg()); },
         [](const Bytes& sealed) { return base64_text(sealed); });
 }
 
@@ -41,7 +41,7 @@ PyObject* decrypt_str(PyObject* const* args) {
     PemIn pem;
     if (!ciphertext.load(args[0]) || !pem.load(args[1])) return nullptr;
     return call(
-        Gil::release(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
+        Gil::public_key(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
         [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
 }
 

@@ -105,7 +105,7 @@ PyObject* derive(PyObject* const* args) {
         !length.load_index(args[3]))
         return nullptr;
     BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
+    return call(Gil::pbkdf2(iterations.arg().usable() ? iterations.arg().get() : 0), [&]() -> BytesResult& {
         password::derive(hash, password.arg(), salt.arg(), iterations.arg(), length.arg(), out);
         return out;
     });
@@ -157,7 +157,8 @@ PyObject* hash_password(PyObject* const* args) {
     IntIn iterations;
     if (!password.load_truth(args[0]) || !iterations.load_index(args[1])) return nullptr;
     return call(
-        Gil::release(), [&] { return password::new_record(password.arg(), iterations.arg()); },
+        Gil::pbkdf2(iterations.arg().usable() ? iterations.arg().get() : 0),
+        [&] { return password::new_record(password.arg(), iterations.arg()); },
         [&](const password::NewRecord& r) { return record_text(r, args[1]); });
 }
 
@@ -242,7 +243,7 @@ int check_record(PyObject* password_obj, PyObject* record) {
         password.restore();
         return -1;
     }
-    PyObject* match = call(Gil::release(), [&] {
+    PyObject* match = call(Gil::pbkdf2(iterations), [&] {
         return password::matches(hash, password.arg().get(), *salt, *stored, iterations, length);
     });
     if (!match) return -1;

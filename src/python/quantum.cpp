@@ -41,13 +41,13 @@ bool member(const char* enum_name, PyObject* arg, long& value) {
     return !(value == -1 && PyErr_Occurred());
 }
 
-// ---- symmetric helpers: the GIL is released only for inputs big enough to pay for it ----------
+// ---- symmetric helpers: the GIL is released only for inputs big enough to pay for it (call.hpp) 
 
 PyObject* hkdf(PyObject* const* args) {
     BytesIn in[3];
     IntIn length;
     if (!load_all(in, args) || !length.load_ssize(args[3])) return nullptr;
-    return call(Gil::release_from(in[0].arg().length()),
+    return call(Gil::digest(in[0].arg().length()),
                 [&] { return q::op::hkdf(in[0].arg(), in[1].arg(), in[2].arg(), length.arg()); });
 }
 
@@ -55,7 +55,7 @@ PyObject* gcm_seal(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
     return call(
-        Gil::release_from(in[2].arg().length()),
+        Gil::aes_gcm(in[2].arg().length()),
         [&] { return q::gcm_seal(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); },
         [](const Bytes& out) {
             const ByteView all(out);
@@ -66,7 +66,7 @@ PyObject* gcm_seal(PyObject* const* args) {
 PyObject* gcm_open(PyObject* const* args) {
     BytesIn in[4];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::release_from(in[2].arg().length()),
+    return call(Gil::aes_gcm(in[2].arg().length()),
                 [&] { return q::op::gcm_open(in[0].arg(), in[1].arg(), in[2].arg(), in[3].arg()); });
 }
 
@@ -74,21 +74,21 @@ PyObject* hmac256(PyObject* const* args) {
     BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
     return call(
-        Gil::release_from(in[1].arg().length()), [&] { return q::hmac256(in[0].arg().get(), in[1].arg().get()); },
+        Gil::digest(in[1].arg().length()), [&] { return q::hmac256(in[0].arg().get(), in[1].arg().get()); },
         [](const q::Mac& mac) { return to_bytes(mac); });
 }
 
 PyObject* cbc_encrypt(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::release_from(in[0].arg().length()),
+    return call(Gil::digest(in[0].arg().length()),
                 [&] { return q::cbc_encrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
 PyObject* cbc_decrypt(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::release_from(in[0].arg().length()),
+    return call(Gil::digest(in[0].arg().length()),
                 [&] { return q::cbc_decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
@@ -103,13 +103,13 @@ PyObject* gen4_key(PyObject* const* args) {
 PyObject* gen4_encrypt(PyObject* const* args) {
     BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::release(), [&] { return q::gen4_encrypt(in[0].arg().get(), in[1].arg().get()); }, sealed);
+    return call(Gil::public_key(), [&] { return q::gen4_encrypt(in[0].arg().get(), in[1].arg().get()); }, sealed);
 }
 
 PyObject* gen4_decrypt(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::release(),
+    return call(Gil::public_key(),
                 [&] { return q::gen4_decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
@@ -119,7 +119,7 @@ PyObject* scheme_encrypt(PyObject* const* args, q::op::SchemeEncrypt scheme) {
     IntIn strength;
     if (!load_all(in, args) || !strength.load(args[2])) return nullptr;
     return call(
-        Gil::release(), [&] { return q::op::encrypt_with(scheme, in[0].arg(), in[1].arg(), strength.arg()); },
+        Gil::public_key(), [&] { return q::op::encrypt_with(scheme, in[0].arg(), in[1].arg(), strength.arg()); },
         sealed);
 }
 
@@ -127,7 +127,7 @@ PyObject* scheme_decrypt(PyObject* const* args, q::op::SchemeDecrypt scheme) {
     BytesIn in[3];
     IntIn strength;
     if (!load_all(in, args) || !strength.load(args[3])) return nullptr;
-    return call(Gil::release(), [&] {
+    return call(Gil::public_key(), [&] {
         return q::op::decrypt_with(scheme, in[0].arg(), in[1].arg(), in[2].arg(), strength.arg());
     });
 }
@@ -187,7 +187,7 @@ PyObject* x25519_raw(PyObject* const* args) {
     BytesIn priv;
     if (!raw || !priv.load(raw.get())) return nullptr;
     return call(
-        Gil::release(), [&] { return q::x25519_public(q::x25519_load_private(priv.arg().get()).get()); },
+        Gil::public_key(), [&] { return q::x25519_public(q::x25519_load_private(priv.arg().get()).get()); },
         [&](const std::array<std::uint8_t, q::X25519_SIZE>& pub) { return bytes_pair(pub, priv.arg().get()); });
 }
 
@@ -205,7 +205,7 @@ PyObject* encrypt(PyObject* const* args) {
     TextIn message;
     BytesIn public_key;
     if (!message.load(args[0], "message") || !public_key.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return q::op::encrypt(message.arg(), public_key.arg()); }, sealed);
+    return call(Gil::public_key(), [&] { return q::op::encrypt(message.arg(), public_key.arg()); }, sealed);
 }
 
 PyObject* decrypt(PyObject* const* args) {
@@ -215,7 +215,7 @@ PyObject* decrypt(PyObject* const* args) {
     if (!in[0].load(args[0]) || !in[1].load(args[1]) || !in[2].load(args[2] == Py_None ? no_secret : args[2]))
         return nullptr;
     return call(
-        Gil::release(), [&] { return q::decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); },
+        Gil::public_key(), [&] { return q::decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); },
         [](const SecureBytes& plain) {
             return decrypted_text(plain, ErrorKind::Decryption, "Decrypted quantum data is not valid UTF-8");
         });
@@ -235,13 +235,13 @@ PyObject* generate_signature_keypair(PyObject* const* args) {
 PyObject* sign(PyObject* const* args) {
     BytesIn data, private_key;
     if (!data.load(args[0]) || !private_key.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return q::op::sign(data.arg(), private_key.arg()); });
+    return call(Gil::public_key(), [&] { return q::op::sign(data.arg(), private_key.arg()); });
 }
 
 PyObject* verify(PyObject* const* args) {
     BytesIn data, signature, public_key;
     if (!data.load(args[0]) || !signature.load(args[1]) || !public_key.load(args[2])) return nullptr;
-    return call(Gil::release(), [&] { return q::op::verify(data.arg(), signature.arg(), public_key.arg()); });
+    return call(Gil::public_key(), [&] { return q::op::verify(data.arg(), signature.arg(), public_key.arg()); });
 }
 
 PyObject* sig_kind(PyObject* const* args) {

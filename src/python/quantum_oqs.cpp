@@ -134,7 +134,7 @@ PyObject* encapsulate(PyObject* const* args) {
     BytesIn public_key;
     if (!alg.load(args[0]) || !public_key.load(args[1])) return nullptr;
     return call(
-        Gil::release(), [&] { return op::encapsulate(alg.arg(), alg.label(), public_key.arg()); },
+        Gil::public_key(), [&] { return op::encapsulate(alg.arg(), alg.label(), public_key.arg()); },
         [](const oqs::Encapsulation& e) { return bytes_pair(e.ciphertext, e.shared_secret); });
 }
 
@@ -142,7 +142,7 @@ PyObject* decapsulate(PyObject* const* args) {
     NameIn alg;
     BytesIn secret_key, ciphertext;
     if (!alg.load(args[0]) || !secret_key.load(args[1]) || !ciphertext.load(args[2])) return nullptr;
-    return call(Gil::release(),
+    return call(Gil::public_key(),
                 [&] { return op::decapsulate(alg.arg(), alg.label(), secret_key.arg(), ciphertext.arg()); });
 }
 
@@ -156,7 +156,7 @@ PyObject* sig_sign(PyObject* const* args) {
     NameIn alg;
     BytesIn secret_key, message;
     if (!alg.load(args[0]) || !secret_key.load(args[1]) || !message.load(args[2])) return nullptr;
-    return call(Gil::release(),
+    return call(Gil::public_key(),
                 [&] { return op::sig_sign(alg.arg(), alg.label(), secret_key.arg(), message.arg()); });
 }
 
@@ -165,7 +165,7 @@ PyObject* sig_verify(PyObject* const* args) {
     BytesIn public_key, message, signature;
     if (!alg.load(args[0]) || !public_key.load(args[1]) || !message.load(args[2]) || !signature.load(args[3]))
         return nullptr;
-    return call(Gil::release(),
+    return call(Gil::public_key(),
                 [&] { return op::sig_verify(alg.arg(), public_key.arg(), message.arg(), signature.arg()); });
 }
 

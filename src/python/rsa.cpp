@@ -173,14 +173,14 @@ PyObject* encrypt_oaep(PyObject* const* args) {
     BytesIn data;
     PemIn pem;
     if (!data.load_measured(args[0]) || !pem.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return rsa::encrypt_oaep(data.arg(), pem.arg()); });
+    return call(Gil::public_key(), [&] { return rsa::encrypt_oaep(data.arg(), pem.arg()); });
 }
 
 PyObject* decrypt_oaep(PyObject* const* args) {
     BytesIn blob;
     PemIn pem;
     if (!blob.load(args[0]) || !pem.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return rsa::decrypt_oaep(blob.arg(), pem.arg()); });
+    return call(Gil::public_key(), [&] { return rsa::decrypt_oaep(blob.arg(), pem.arg()); });
 }
 
 // ---- Signatures
@@ -189,14 +189,14 @@ PyObject* sign_bytes(PyObject* const* args) {
     BytesIn data;
     PemIn pem;
     if (!data.load(args[0]) || !pem.load(args[1])) return nullptr;
-    return call(Gil::release(), [&] { return rsa::sign(data.arg(), pem.arg()); });
+    return call(Gil::public_key(), [&] { return rsa::sign(data.arg(), pem.arg()); });
 }
 
 PyObject* verify_bytes(PyObject* const* args) {
     BytesIn data, signature;
     PemIn pem;
     if (!data.load(args[0]) || !signature.load(args[1]) || !pem.load(args[2])) return nullptr;
-    return call(Gil::release(), [&] { return rsa::verify(data.arg(), signature.arg(), pem.arg()); });
+    return call(Gil::public_key(), [&] { return rsa::verify(data.arg(), signature.arg(), pem.arg()); });
 }
 
 PyObject* sign_str(PyObject* const* args) {
@@ -204,7 +204,7 @@ PyObject* sign_str(PyObject* const* args) {
     PemIn pem;
     if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
     return call(
-        Gil::release(), [&] { return rsa::sign(as_bytes(plaintext.arg().get()), pem.arg()); },
+        Gil::public_key(), [&] { return rsa::sign(as_bytes(plaintext.arg().get()), pem.arg()); },
         [](const Bytes& sig) { return base64_text(sig); });
 }
 
@@ -213,7 +213,7 @@ PyObject* verify_str(PyObject* const* args) {
     Base64In signature;
     PemIn pem;
     if (!plaintext.load(args[0], "plaintext") || !signature.load(args[1]) || !pem.load(args[2])) return nullptr;
-    return call(Gil::release(), [&] { return rsa::verify_text(plaintext.arg(), signature.arg(), pem.arg()); });
+    return call(Gil::public_key(), [&] { return rsa::verify_text(plaintext.arg(), signature.arg(), pem.arg()); });
 }
 
 // ---- Data of any size
@@ -243,7 +243,7 @@ PyObject* encrypt_bytes(PyObject* const* args) {
     if (!data.load_truth(args[0], true) || !pem.load(args[1])) return nullptr;
     if (hybrid::needs_envelope(data.arg().length()) && !import_hybrid_core()) return nullptr;
     BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
+    return call(Gil::public_key(), [&]() -> BytesResult& {
         hybrid::encrypt_any(data.arg(), pem.arg(), out);
         return out;
     });
@@ -255,7 +255,7 @@ PyObject* decrypt_bytes(PyObject* const* args) {
     PemIn pem;
     if (!blob.load(args[0]) || !pem.load(args[1])) return nullptr;
     BytesResult out;
-    return call(Gil::release(), [&]() -> BytesResult& {
+    return call(Gil::public_key(), [&]() -> BytesResult& {
         hybrid::decrypt_auto(blob.arg(), pem.arg(), out);
         return out;
     });
@@ -267,7 +267,7 @@ PyObject* encrypt_str(PyObject* const* args) {
     if (!plaintext.load(args[0], "plaintext") || !pem.load(args[1])) return nullptr;
     if (hybrid::needs_envelope(plaintext.arg().length()) && !import_hybrid_core()) return nullptr;
     return call(
-        Gil::release(), [&] { return hybrid::encrypt_any_text(plaintext.arg(), pem.arg()); },
+        Gil::public_key(), [&] { return hybrid::encrypt_any_text(plaintext.arg(), pem.arg()); },
         [](const Bytes& sealed) { return base64_text(sealed); });
 }
 
@@ -277,7 +277,7 @@ PyObject* decrypt_str(PyObject* const* args) {
     if (!ciphertext.load(args[0]) || !pem.load(args[1])) return nullptr;
     if (!import_hybrid_core()) return nullptr;
     return call(
-        Gil::release(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
+        Gil::public_key(), [&] { return hybrid::decrypt_text(ciphertext.arg(), pem.arg()); },
         [](const SecureBytes& plain) { return decrypted_text(plain, ErrorKind::Decryption, NOT_UTF8); });
 }
 
