@@ -19,7 +19,7 @@ LIBOQS_PREFIX := build/liboqs.prefix
 WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench bench-threads clean standin liboqs asan test-system wheels test-wheels
+.PHONY: all setup build test demo bench bench-threads clean standin liboqs asan tsan test-system wheels test-wheels
 
 all: build
 
@@ -138,7 +138,7 @@ SAN_LIBOQS = LD_LIBRARY_PATH=$$(cat $(FUZZ_DIR)/liboqs.prefix)/lib
 SAN_STANDIN = LD_LIBRARY_PATH=$(abspath $(FUZZ_DIR)-standin)
 FUZZ_ROUNDS ?= 2000
 
-.PHONY: clang fuzz-build fuzz fuzz-smoke soak memory
+.PHONY: clang fuzz-build fuzz fuzz-smoke soak memory tsan-build
 
 # clang-14 with its runtimes (ASan, UBSan, libFuzzer) and llvm-symbolizer, from Debian when missing.
 clang:
@@ -189,6 +189,34 @@ asan: fuzz-build
 	$(WITH_SAN) $(SAN_LIBOQS) $(PY) fuzz/hostile.py $(FUZZ_ROUNDS)
 	$(WITH_FUZZ) $(PY) fuzz/run.py --seconds $(FUZZ_SMOKE_SECONDS)
 	@echo "make asan: the suite and the hostile arguments (with leak checks) and the fuzz smoke passed under ASan+UBSan"
+
+# ThreadSanitizer: the extension (with the test-only planted race compiled in, off unless asked
+# for) and liboqs built with -fsanitize=thread, run by the interpreter linked as a ThreadSanitizer
+# program (fuzz/tsan_python.c says why not a preloaded runtime); the pinned OpenSSL stays the
+# release one. fuzz/tsan.py checks that the planted race is reported, then runs the soak for
+# TSAN_SOAK_SECONDS and the thread benchmark's workloads, which must give no reports
+# (suppressions, for code that is not tesmar's only: fuzz/tsan.supp).
+TSAN_DIR := build/tsan
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer -g -DTESMAR_PLANT_RACE
+TSAN_SOAK_SECONDS ?= 30
+PY_CONFIG = $(PY) -c 'import sysconfig; print(sysconfig.get_config_var("$(1)"))'
+
+tsan-build: setup clang
+	@mkdir -p $(TSAN_DIR)
+	$(VENV)/bin/cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=$(CLANG) -DCMAKE_CXX_COMPILER=$(CLANGXX) \
+	  "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread" \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build $(TSAN_DIR) -j 2
+	CC=$(CLANG) $(PY) tools/deps.py liboqs --variant tsan > $(TSAN_DIR)/liboqs.prefix.tmp && \
+	  mv $(TSAN_DIR)/liboqs.prefix.tmp $(TSAN_DIR)/liboqs.prefix
+	lib=$$($(call PY_CONFIG,LIBDIR)); \
+	  $(CLANG) -fsanitize=thread -g -O1 fuzz/tsan_python.c -I"$$($(call PY_CONFIG,INCLUDEPY))" \
+	    -L"$$lib" -lpython$$($(call PY_CONFIG,VERSION)) -Wl,-rpath,"$$lib" -o $(TSAN_DIR)/python
+
+tsan: tsan-build
+	TSAN_SYMBOLIZER_PATH=$$(command -v llvm-symbolizer-14) $(PY) fuzz/tsan.py --python $(TSAN_DIR)/python \
+	  --build $(TSAN_DIR) --liboqs $$(cat $(TSAN_DIR)/liboqs.prefix)/lib --seconds $(TSAN_SOAK_SECONDS)
 
 # Soak: 8 threads of mixed operations of every family for SOAK_SECONDS, each result checked by a
 # round trip and each tampered input refused, then 2,000 concurrent awaits of the coroutine API.

@@ -3,7 +3,7 @@
 
     python tools/deps.py openssl            # prints the install prefix of the static OpenSSL
     python tools/deps.py liboqs             # prints the install prefix of the shared liboqs
-    python tools/deps.py liboqs --variant asan
+    python tools/deps.py liboqs --variant asan   # or tsan: the sanitizer builds
     python tools/deps.py fetch liboqs       # prints the path of the checked tarball
 
 Versions, upstream URLs and checksums come from deps/pins.toml, the only place that names them. A
@@ -155,6 +155,8 @@ VARIANT_CFLAGS = {
     "release": [],
     # AddressSanitizer in the library itself, so its reads of caller buffers are checked too.
     "asan": ["-fsanitize=address,undefined", "-fno-omit-frame-pointer", "-g"],
+    # ThreadSanitizer: liboqs runs with the GIL released, on several threads at once.
+    "tsan": ["-fsanitize=thread", "-fno-omit-frame-pointer", "-g"],
 }
 
 

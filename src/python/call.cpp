@@ -1,6 +1,7 @@
 #include "python/call.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace tesmar::py {
 
@@ -28,6 +29,22 @@ PyObject* ToPython::own_bytes(ByteView data) {
 }
 
 namespace detail {
+
+#ifdef TESMAR_PLANT_RACE
+namespace {
+unsigned long planted_gil_held_count = 0;
+unsigned long planted_gil_released_count = 0;
+}  // namespace
+
+void planted_race(bool gil_released) {
+    static const bool planted = std::getenv("TESMAR_PLANT_RACE") != nullptr;
+    if (!planted) return;
+    if (gil_released)
+        ++planted_gil_released_count;
+    else
+        ++planted_gil_held_count;
+}
+#endif
 
 PyObject* translate_current() {
     try {

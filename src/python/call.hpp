@@ -97,9 +97,20 @@ struct ToPython {
 
 namespace detail {
 
+#ifdef TESMAR_PLANT_RACE
+// Test-only (make tsan builds with it; TESMAR_PLANT_RACE=1 in the environment turns it on): counts
+// calls in two plain counters, one with the GIL held, one after it was let go. ThreadSanitizer must
+// report the second (the check is live) and not the first (it sees the GIL's ordering).
+void planted_race(bool gil_released);
+#endif
+
 class Unlocked {
 public:
-    explicit Unlocked(Gil gil) : state_(gil.releases() ? PyEval_SaveThread() : nullptr) {}
+    explicit Unlocked(Gil gil) : state_(gil.releases() ? PyEval_SaveThread() : nullptr) {
+#ifdef TESMAR_PLANT_RACE
+        planted_race(state_ != nullptr);
+#endif
+    }
     ~Unlocked() {
         if (state_) PyEval_RestoreThread(state_);
     }
