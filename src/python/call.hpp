@@ -82,6 +82,7 @@ public:
 
 private:
     PyObject* obj_ = nullptr;
+    MutableBytes data_;  // obj_'s bytes
 };
 
 // The usual conversions of engine results.
