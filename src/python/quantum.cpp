@@ -49,7 +49,7 @@ PyObject* hkdf(PyObject* const* args) {
     BytesIn in[3];
     IntIn length;
     if (!load_all(in, args) || !length.load_ssize(args[3])) return nullptr;
-    return call(Gil::digest(in[0].arg().length()),
+    return call(Gil::hash_or_cbc(in[0].arg().length()),
                 [&] { return q::op::hkdf(in[0].arg(), in[1].arg(), in[2].arg(), length.arg()); });
 }
 
@@ -76,21 +76,21 @@ PyObject* hmac256(PyObject* const* args) {
     BytesIn in[2];
     if (!load_all(in, args)) return nullptr;
     return call(
-        Gil::digest(in[1].arg().length()), [&] { return q::hmac256(in[0].arg().get(), in[1].arg().get()); },
+        Gil::hash_or_cbc(in[1].arg().length()), [&] { return q::hmac256(in[0].arg().get(), in[1].arg().get()); },
         [](const q::Mac& mac) { return to_bytes(mac); });
 }
 
 PyObject* cbc_encrypt(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::digest(in[0].arg().length()),
+    return call(Gil::hash_or_cbc(in[0].arg().length()),
                 [&] { return q::cbc_encrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
 PyObject* cbc_decrypt(PyObject* const* args) {
     BytesIn in[3];
     if (!load_all(in, args)) return nullptr;
-    return call(Gil::digest(in[0].arg().length()),
+    return call(Gil::hash_or_cbc(in[0].arg().length()),
                 [&] { return q::cbc_decrypt(in[0].arg().get(), in[1].arg().get(), in[2].arg().get()); });
 }
 
