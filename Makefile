@@ -211,7 +211,7 @@ tsan-build: setup clang
 	CC=$(CLANG) $(PY) tools/deps.py liboqs --variant tsan > $(TSAN_DIR)/liboqs.prefix.tmp && \
 	  mv $(TSAN_DIR)/liboqs.prefix.tmp $(TSAN_DIR)/liboqs.prefix
 	lib=$$($(call PY_CONFIG,LIBDIR)); \
-	  $(CLANG) -fsanitize=thread -g -O1 fuzz/tsan_python.c -I"$$($(call PY_CONFIG,INCLUDEPY))" \
+	  $(CLANGXX) -fsanitize=thread -g -O1 -x c fuzz/tsan_python.c -x none -I"$$($(call PY_CONFIG,INCLUDEPY))" \
 	    -L"$$lib" -lpython$$($(call PY_CONFIG,VERSION)) -Wl,-rpath,"$$lib" -o $(TSAN_DIR)/python
 
 tsan: tsan-build

@@ -5,8 +5,9 @@ ThreadSanitizer program (fuzz/tsan_python.c), over everything tesmar does on sev
    threads make calls that let the GIL go and calls that keep it. A report must name the counter
    written with the GIL released (the check is live) and none the counter written with it held
    (ThreadSanitizer sees the GIL's hand-offs, so what the GIL orders is not reported).
-2. The soak (fuzz/soak.py): 8 threads of every family, then the concurrent awaits. 0 reports.
-3. The thread benchmark's workloads (bench/threads.py --calls): every operation and size on 1, 2
+2. First uses of a function-local static on two threads at once (its guard orders them). 0 reports.
+3. The soak (fuzz/soak.py): 8 threads of every family, then the concurrent awaits. 0 reports.
+4. The thread benchmark's workloads (bench/threads.py --calls): every operation and size on 1, 2
    and 4 threads. 0 reports.
 
 Usage: python fuzz/tsan.py --python build/tsan/python --build build/tsan --liboqs DIR [--seconds S]
@@ -33,6 +34,22 @@ def work():
         aes.encrypt_bytes(small, "k")   # keeps the GIL
         aes.encrypt_bytes(large, "k")   # lets it go
 threads = [threading.Thread(target=work) for _ in range(2)]
+for t in threads: t.start()
+for t in threads: t.join()
+"""
+
+# Two threads that are the first to use HKDF, at once: one initialises a function-local static while
+# the other waits for it. Nothing to report, once the runtime's C++ part (the guards of such
+# statics) is in the interpreter (fuzz/tsan_python.c).
+STATICS = r"""
+import threading
+from tesmar.quantum import core as quantum
+keys = [quantum.generate_keypair(scheme, 0)[0] for scheme in (5, 6)]
+start = threading.Barrier(2)
+def work(key):
+    start.wait()
+    quantum.encrypt("first", key)
+threads = [threading.Thread(target=work, args=(key,)) for key in keys]
 for t in threads: t.start()
 for t in threads: t.join()
 """
@@ -86,7 +103,8 @@ def main(argv):
     if result.returncode != 66 and named:
         failures.append(f"the planted run ended with {result.returncode}, not ThreadSanitizer's 66")
 
-    for name, command in (("soak", [str(HERE / "soak.py"), f"{args.seconds:g}", "8"]),
+    for name, command in (("statics", ["-c", STATICS]),
+                          ("soak", [str(HERE / "soak.py"), f"{args.seconds:g}", "8"]),
                           ("bench", [str(ROOT / "bench" / "threads.py"), "--calls", "2"])):
         result, found = run(name, [args.python, *command], env, build)
         if found:
