@@ -32,7 +32,8 @@ namespace tesmar::py {
 //     an RSA-4096 public operation, takes some 60 us.
 //   - AES-GCM (whole envelopes and file pieces): from kAesGcmFrom bytes; it runs at some 15 GB/s
 //     here (VAES), so even 64 KiB is only some 4 us of work.
-//   - SHA-256 over data (HMAC, HKDF) and AES-CBC: from kHashOrCbcFrom bytes (1-2 GB/s).
+//   - SHA-256 over data (HMAC, HKDF, a key text made a key) and AES-CBC: from kHashOrCbcFrom bytes
+//     (1-2 GB/s).
 //   - PBKDF2: from kPbkdf2From iterations (an iteration is two hash compressions, some 0.3 us with
 //     SHA-512), whatever the size of the password.
 // In a build without a GIL (Py_GIL_DISABLED) there is no hand-off to pay for: every policy but
@@ -45,6 +46,9 @@ public:
     static constexpr Gil aes_gcm(std::size_t bytes) { return long_enough(bytes >= kAesGcmFrom); }
     static constexpr Gil hash_or_cbc(std::size_t bytes) { return long_enough(bytes >= kHashOrCbcFrom); }
     static constexpr Gil pbkdf2(std::int64_t iterations) { return long_enough(iterations >= kPbkdf2From); }
+    static Gil pbkdf2(const Arg<std::int64_t>& iterations) {
+        return pbkdf2(iterations.usable() ? iterations.get() : 0);  // unusable: refused at once
+    }
     bool releases() const { return release_; }
 
     static constexpr std::size_t kAesGcmFrom = 128 * 1024;

@@ -68,7 +68,7 @@ PyObject* opener_result(files::Opener&& opener) {
 PyObject* aes_seal_begin(PyObject* const* args) {
     TextIn key;
     if (!key.load(args[0], "key")) return nullptr;
-    return call(Gil::hold(), [&] { return files::aes_sealer(key.arg()); }, sealer_result);
+    return call(Gil::hash_or_cbc(key.arg().length()), [&] { return files::aes_sealer(key.arg()); }, sealer_result);
 }
 
 PyObject* hybrid_seal_begin(PyObject* const* args) {
@@ -81,7 +81,7 @@ PyObject* aes_open_begin(PyObject* const* args) {
     TextIn key;
     BytesIn head;
     if (!key.load(args[0], "key") || !head.load(args[1])) return nullptr;
-    return call(Gil::hold(), [&] { return files::aes_opener(key.arg(), head.arg()); }, opener_result);
+    return call(Gil::hash_or_cbc(key.arg().length()), [&] { return files::aes_opener(key.arg(), head.arg()); }, opener_result);
 }
 
 PyObject* hybrid_open_begin(PyObject* const* args) {

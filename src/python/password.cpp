@@ -105,7 +105,7 @@ PyObject* derive(PyObject* const* args) {
         !length.load_index(args[3]))
         return nullptr;
     BytesResult out;
-    return call(Gil::pbkdf2(iterations.arg().usable() ? iterations.arg().get() : 0), [&]() -> BytesResult& {
+    return call(Gil::pbkdf2(iterations.arg()), [&]() -> BytesResult& {
         password::derive(hash, password.arg(), salt.arg(), iterations.arg(), length.arg(), out);
         return out;
     });
@@ -157,7 +157,7 @@ PyObject* hash_password(PyObject* const* args) {
     IntIn iterations;
     if (!password.load_truth(args[0]) || !iterations.load_index(args[1])) return nullptr;
     return call(
-        Gil::pbkdf2(iterations.arg().usable() ? iterations.arg().get() : 0),
+        Gil::pbkdf2(iterations.arg()),
         [&] { return password::new_record(password.arg(), iterations.arg()); },
         [&](const password::NewRecord& r) { return record_text(r, args[1]); });
 }
