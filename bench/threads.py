@@ -8,10 +8,12 @@ of 2. The machine is shared, so a row that misses is measured again (up to --ret
 each cell keeps its best rate: a slow run says something about the neighbours, not the code.
 
 Usage: python bench/threads.py [--quick] [--seconds S] [--threads 1,2,4] [--save FILE]
-                               [--against FILE] [--calls N] [family ...]
+                               [--against FILE] [--quiet SHARE [--patience S]] [--calls N] [family ...]
 Families: aes hybrid rsa files password quantum signature. --quick: three sizes, short cells.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
-one's (another build's, run with its own PYTHONPATH).
+one's (another build's, run with its own PYTHONPATH). --quiet 0.9: on a shared machine, each run of
+a row waits (up to --patience seconds) until the other processes leave 90% of the CPU idle, and
+the row shows the idle share it started with.
 """
 import argparse
 import io
@@ -192,6 +194,31 @@ def rows(families, quick):
 
 # ---- measuring and printing -----------------------------------------------------------------
 
+def cpu_idle(seconds):
+    """The share of the machine's CPU time that was idle over the next `seconds` (Linux), else None."""
+    def ticks():
+        with open("/proc/stat") as f:
+            values = [int(v) for v in f.readline().split()[1:]]
+        return values[3] + values[4], sum(values)  # idle and I/O wait, all
+
+    try:
+        idle0, all0 = ticks()
+        time.sleep(seconds)
+        idle1, all1 = ticks()
+    except OSError:
+        return None
+    return (idle1 - idle0) / max(1, all1 - all0)
+
+
+def wait_for_quiet(share, patience):
+    """Waits (up to `patience` seconds) until the other processes leave `share` of the CPU idle;
+    returns the idle share last seen."""
+    deadline = time.monotonic() + patience
+    while True:
+        idle = cpu_idle(0.3)
+        if idle is None or idle >= share or time.monotonic() >= deadline:
+            return idle
+
 def call_seconds(fn):
     """One call's time (the best of a few), to size the cells."""
     fn()
@@ -212,14 +239,17 @@ def verdict(call_us, rates):
     return two >= (1.8 if call_us >= SLOW_CALL_US else 0.95) and rates[4] / rates[2] >= 0.95
 
 
-def measure(fn, thread_counts, seconds, retries, calls):
+def measure(fn, thread_counts, seconds, retries, calls, quiet=None):
     rates = {}
+    idle = []
     for attempt in range(1 + retries):
+        if quiet:
+            idle.append(wait_for_quiet(*quiet))
         for n in thread_counts:
             rates[n] = max(rates.get(n, 0.0), throughput(fn, n, seconds, calls))
         if 1 not in rates or verdict(1e6 / rates[1], rates) is not False:
             break
-    return rates, attempt + 1
+    return rates, attempt + 1, idle
 
 
 def rate_text(calls, size, family):
@@ -239,6 +269,9 @@ def main(argv):
     parser.add_argument("--seconds", type=float, default=None, help="length of one cell")
     parser.add_argument("--threads", default="1,2,4")
     parser.add_argument("--retries", type=int, default=2)
+    parser.add_argument("--quiet", type=float, metavar="SHARE", help="before each run of a row, wait until "
+                        "this share of the CPU is idle (0.9: the other processes use under a tenth)")
+    parser.add_argument("--patience", type=float, default=30, help="the longest wait for --quiet, in seconds")
     parser.add_argument("--calls", type=int, help="a fixed number of calls on each thread instead of a "
                         "time (the workloads without the timing, for make tsan)")
     parser.add_argument("--save")
@@ -268,7 +301,8 @@ def main(argv):
     for family, label, size, fn in rows(args.families, args.quick):
         call_us = call_seconds(fn) * 1e6
         cell = max(seconds, min(2.0, 6 * call_us / 1e6))
-        rates, runs = measure(fn, thread_counts, cell, 0 if args.calls else args.retries, args.calls)
+        quiet = (args.quiet, args.patience) if args.quiet else None
+        rates, runs, idle = measure(fn, thread_counts, cell, 0 if args.calls else args.retries, args.calls, quiet)
         if 1 in rates:
             call_us = 1e6 / rates[1]
         name = f"{family} {label}"
@@ -288,6 +322,8 @@ def main(argv):
             line += "  MISS"
         if runs > 1:
             line += f"  ({runs} runs)"
+        if idle and None not in idle:
+            line += "  idle " + "/".join(f"{i:.0%}" for i in idle)
         print(line, flush=True)
         saved[key] = {str(n): r for n, r in rates.items()} | {"us": call_us}
     print(f"{len(saved)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"

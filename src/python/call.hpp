@@ -51,9 +51,9 @@ public:
     }
     bool releases() const { return release_; }
 
-    static constexpr std::size_t kAesGcmFrom = 128 * 1024;
+    static constexpr std::size_t kAesGcmFrom = 64 * 1024;
     static constexpr std::size_t kHashOrCbcFrom = 16 * 1024;
-    static constexpr std::int64_t kPbkdf2From = 64;
+    static constexpr std::int64_t kPbkdf2From = 32;
 
 private:
     explicit constexpr Gil(bool release) : release_(release) {}
