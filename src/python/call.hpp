@@ -24,18 +24,19 @@ namespace tesmar::py {
 // gives the GIL back (at its own next release, or after the switch interval): a wake-up of a
 // sleeping thread on every hand-off, paid with the GIL held by nobody. Measured with
 // make bench-threads (2 cores), two threads that released it around AES-GCM ran at 0.55-0.59x of
-// one thread on 4 KiB (1 us of work) and 0.75-0.83x on 16 KiB (2 us), but at 1.7x on 64 KiB (5 us);
-// held, two threads run at one thread's rate (0.96-1.02x). So each policy releases only work of
-// about 5 us or more, estimated from what that kind of work costs:
+// one thread on 4 KiB (1 us of work), 0.75-0.83x on 16 KiB (2 us), anywhere from 0.6x to 1.7x on
+// 64 KiB (5 us: it depends on how much Python runs between the calls) and 1.85-1.89x on 256 KiB
+// (17 us); held, two threads run at one thread's rate (0.96-1.02x). So each policy releases only
+// work of about 10 us or more, estimated from what that kind of work costs:
 //   - public-key work (RSA-4096, the KEMs, X25519, ML-DSA and SLH-DSA), key generation, the hybrid
 //     envelope (an RSA operation on every call) and loading liboqs: always; the cheapest of them,
 //     an RSA-4096 public operation or an ML-DSA-44 verification, takes 30-70 us.
 //   - AES-GCM (whole envelopes and file pieces): from kAesGcmFrom bytes, at some 14 GB/s (VAES).
 //   - SHA-256 over data (HMAC, HKDF, a key text made a key) and AES-CBC: from kHashOrCbcFrom bytes,
 //     at 1-2 GB/s.
-//   - PBKDF2: from kPbkdf2From iterations, whatever the size of the password: an iteration is two
-//     hash compressions, some 0.3 us with SHA-512 (at 10 iterations held, two threads 0.97x; at
-//     100 released, 1.7-1.8x).
+//   - PBKDF2: from kPbkdf2From iterations (some 10 us), whatever the size of the password: an
+//     iteration is two hash compressions, some 0.3 us with SHA-512 (at 10 iterations held, two
+//     threads 0.97x; at 100 released, 1.7-1.8x).
 // In a build without a GIL (Py_GIL_DISABLED) there is no hand-off to pay for: every policy but
 // hold() releases there, so a stop-the-world pause never waits for this call.
 class Gil {
@@ -51,7 +52,7 @@ public:
     }
     bool releases() const { return release_; }
 
-    static constexpr std::size_t kAesGcmFrom = 64 * 1024;
+    static constexpr std::size_t kAesGcmFrom = 128 * 1024;
     static constexpr std::size_t kHashOrCbcFrom = 16 * 1024;
     static constexpr std::int64_t kPbkdf2From = 32;
 

@@ -9,7 +9,8 @@ A source is a path or a binary file object open for reading; a target a path or 
 object open for writing. Decryption never lets out plaintext that has not been authenticated: a
 target path receives a temporary file beside it that is renamed into place once the tag checks
 (removed on any failure, the target untouched); a file object receives the plaintext only after
-the check (it waits in an anonymous temporary file). Encryption to a path also goes through a
+the check (it waits in memory up to DEFAULT_CHUNK_SIZE bytes, beyond that in an anonymous
+temporary file). Encryption to a path also goes through a
 temporary file renamed into place. New files are created with mode 0600.
 
 Each function returns the number of bytes written. ``progress``, when given, is called with the
@@ -83,7 +84,10 @@ class _Target:
             self._target = path
         elif held:
             self._final = target
-            self.stream = tempfile.TemporaryFile()
+            # In memory while it is small: a temporary file costs system calls, each of which lets
+            # the GIL go and waits for it again, many times the work of a small input when other
+            # threads are busy.
+            self.stream = tempfile.SpooledTemporaryFile(max_size=DEFAULT_CHUNK_SIZE)
         else:
             self.stream = target
 
