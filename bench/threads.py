@@ -254,10 +254,11 @@ def measure(fn, thread_counts, seconds, retries, calls, quiet=None):
 
 
 def rate_text(calls, size, family):
-    if family == "password":
-        return f"{calls:>10,.0f}/s"
+    if family == "password" or calls < 100:
+        return f"{calls:>10,.1f}/s"
     if size >= 16 << 10:
-        return f"{calls * size / 1e9:7.2f} GB/s"
+        gbs = calls * size / 1e9
+        return f"{gbs:7.2f} GB/s" if gbs >= 1 else f"{gbs * 1e3:7.1f} MB/s"
     if calls >= 1e5:
         return f"{calls / 1e6:7.2f} M/s "
     return f"{calls / 1e3:7.2f} k/s "
