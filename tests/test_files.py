@@ -184,6 +184,19 @@ def test_tampered_input_fails_as_in_memory_and_leaves_no_output(rsa_keys, tmp_pa
     assert sorted(p.name for p in tmp_path.iterdir()) == ["plain"]
 
 
+@pytest.mark.parametrize("size", [100, 300_000])  # plaintext that waits in memory, and in a temporary file
+def test_a_file_object_gets_plaintext_only_once_the_tag_checks(size):
+    data = os.urandom(size)
+    blob = aes.encrypt_bytes(data, KEY)
+    for chunk in (CHUNK, files.DEFAULT_CHUNK_SIZE):
+        stream = io.BytesIO()
+        with pytest.raises(DecryptionError):
+            files.aes_decrypt_file(io.BytesIO(blob[:-1] + bytes([blob[-1] ^ 1])), stream, KEY, chunk_size=chunk)
+        assert stream.getvalue() == b""
+        assert files.aes_decrypt_file(io.BytesIO(blob), stream, KEY, chunk_size=chunk) == size
+        assert stream.getvalue() == data
+
+
 def test_wrong_keys_fail_as_in_memory(rsa_keys):
     private_pem, public_pem = rsa_keys
     data = os.urandom(HEAD + 10)

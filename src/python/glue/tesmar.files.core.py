@@ -9,8 +9,7 @@ A source is a path or a binary file object open for reading; a target a path or 
 object open for writing. Decryption never lets out plaintext that has not been authenticated: a
 target path receives a temporary file beside it that is renamed into place once the tag checks
 (removed on any failure, the target untouched); a file object receives the plaintext only after
-the check (it waits in memory up to DEFAULT_CHUNK_SIZE bytes, beyond that in an anonymous
-temporary file). Encryption to a path also goes through a
+the check (up to 256 KiB of it waits in memory, more in an anonymous temporary file). Encryption to a path also goes through a
 temporary file renamed into place. New files are created with mode 0600.
 
 Each function returns the number of bytes written. ``progress``, when given, is called with the
@@ -67,6 +66,42 @@ class _Source:
             self.stream.close()
 
 
+class _Held:
+    """Plaintext waiting for its tag: in memory while it is small, else in an anonymous temporary
+    file. (A temporary file costs system calls, each of which lets the GIL go and waits for it
+    again: for a small input, several times its work when other threads are busy.)"""
+
+    LIMIT = 256 << 10
+
+    def __init__(self):
+        self._blocks, self._size, self._file = [], 0, None
+
+    def write(self, data):
+        if self._file is None and self._size + len(data) > self.LIMIT:
+            self._file = tempfile.TemporaryFile()
+            for block in self._blocks:
+                self._file.write(block)
+            self._blocks = []
+        if self._file is None:
+            self._blocks.append(data)
+            self._size += len(data)
+        else:
+            self._file.write(data)
+
+    def copy_to(self, target):
+        if self._file is None:
+            for block in self._blocks:
+                target.write(block)
+        else:
+            self._file.seek(0)
+            shutil.copyfileobj(self._file, target, DEFAULT_CHUNK_SIZE)
+
+    def close(self):
+        self._blocks = []
+        if self._file is not None:
+            self._file.close()
+
+
 class _Target:
     """Where output goes. held: nothing reaches the caller's file object before commit()."""
 
@@ -84,10 +119,7 @@ class _Target:
             self._target = path
         elif held:
             self._final = target
-            # In memory while it is small: a temporary file costs system calls, each of which lets
-            # the GIL go and waits for it again, many times the work of a small input when other
-            # threads are busy.
-            self.stream = tempfile.SpooledTemporaryFile(max_size=DEFAULT_CHUNK_SIZE)
+            self.stream = _Held()
         else:
             self.stream = target
 
@@ -120,8 +152,7 @@ class _Target:
             os.replace(self._path, self._target)
             self._path = None
         elif self._final is not None:
-            self.stream.seek(0)
-            shutil.copyfileobj(self.stream, self._final, DEFAULT_CHUNK_SIZE)
+            self.stream.copy_to(self._final)
             self._final.flush()
             self.stream.close()
             self._final = None
