@@ -18,3 +18,8 @@ set(CMAKE_RANLIB ${_wrappers}/ranlib CACHE FILEPATH "zig ranlib" FORCE)
 # Programs (the host's Python, its build tools) come from the host; libraries and headers are
 # named by path (the target's OpenSSL prefix), so nothing is searched for in a sysroot.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+
+# zig keeps debug information unless told to strip; the release libraries carry none, as a gcc
+# Release build would not (it makes them three times larger).
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-s")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-s")

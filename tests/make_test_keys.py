@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the key pairs that tests/fixed_keys.py hands to a run with TESMAR_TEST_KEYS set.
+"""Writes the key pairs that tests/emulation.py hands to a run with TESMAR_TEST_KEYS set.
 
     python tests/make_test_keys.py FOLDER
 

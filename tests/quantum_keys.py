@@ -8,7 +8,7 @@ import functools
 
 import pytest
 
-import fixed_keys
+import emulation
 
 from tesmar.quantum import _oqs, core
 
@@ -33,7 +33,7 @@ KEM_SIZES = {
 @functools.cache
 def kem_pair(alg, variant=0):
     """A raw liboqs key pair of a mechanism; `variant` gives independent pairs."""
-    if alg in CMCE and (kept := fixed_keys.pair(f"{alg}-{variant}")):
+    if alg in CMCE and (kept := emulation.pair(f"{alg}-{variant}")):
         return kept
     return _oqs.generate_keypair(alg)
 
@@ -65,7 +65,7 @@ def scheme_pair(scheme, strength, variant=0):
 @functools.cache
 def gen7_generated(variant=0):
     """A scheme-7 pair from generate_keypair (strength 2): one RSA-4096 key generation each."""
-    return fixed_keys.pair(f"gen7-{variant}") or core.generate_keypair(7, 2)
+    return emulation.pair(f"gen7-{variant}") or core.generate_keypair(7, 2)
 
 
 def _rsa_parts(variant):

@@ -9,7 +9,7 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
-import fixed_keys
+import emulation
 import tesmar
 import tesmar.sync
 from tesmar.errors import DecryptionError, EncryptionError, InvalidInputError, SignatureError, TesmarError
@@ -36,7 +36,7 @@ def pyca_private(pem):
 
 @pytest.fixture(scope="module")
 def other_keys():
-    return fixed_keys.pem_pair("rsa-other") or pems(rsa.generate_private_key(65537, 4096))
+    return emulation.pem_pair("rsa-other") or pems(rsa.generate_private_key(65537, 4096))
 
 
 @pytest.fixture(scope="module")

@@ -168,6 +168,22 @@ TARGETS = {
     "aarch64-linux-gnu.2.28": "linux-aarch64",
 }
 ZIG_PIN = "ziglang==0.17.1"
+# zig names Arm CPUs its own way: liboqs asks for -march=armv8-a+crypto (its generic aarch64
+# build) and -mcpu=cortex-a53+crypto (its Armv8 AES and SHA-2 files), which zig spells
+# -mcpu=generic+crypto and -mcpu=cortex_a53+crypto. The aarch64 wrappers rewrite them.
+ARM_SPELLING = [
+    'for a; do shift',
+    '  case "$a" in',
+    '    -march=armv8-a*) a="-mcpu=generic${a#-march=armv8-a}" ;;',
+    '    -mcpu=cortex-*) a="-mcpu=cortex_${a#-mcpu=cortex-}" ;;',
+    '  esac',
+    '  set -- "$@" "$a"',
+    'done',
+]
+
+
+def zig_spelling(target: str) -> list[str]:
+    return ARM_SPELLING if target.startswith("aarch64-") else []
 
 
 def zig_command() -> list[str]:
@@ -200,8 +216,8 @@ def zig_wrappers(target: str) -> Path:
     head = ["#!/bin/sh", f"export ZIG_GLOBAL_CACHE_DIR={zig_cache}", f"export ZIG_LOCAL_CACHE_DIR={zig_cache}"]
     call = " ".join(zig)
     scripts = {
-        "cc": f'exec {call} cc -target {target} "$@"',
-        "c++": f'exec {call} c++ -target {target} "$@"',
+        "cc": "\n".join([*zig_spelling(target), f'exec {call} cc -target {target} "$@"']),
+        "c++": "\n".join([*zig_spelling(target), f'exec {call} c++ -target {target} "$@"']),
         "ar": f'exec {call} ar "$@"',
         "ranlib": f'exec {call} ranlib "$@"',
     }
@@ -242,6 +258,7 @@ def openssl_recipe(pin: dict, variant: str, target: str | None) -> tuple[list[st
         key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
     else:
         options.append(TARGETS[target])
+        # (OpenSSL passes zig no -march or -mcpu, so the wrappers' spelling does not shape it.)
         key = [RECIPE, pin["sha256"], variant, *options, *cflags, target, f"zig {zig_version()}"]
 
     def build(src: Path, prefix: Path, logfile: Path) -> None:
@@ -272,7 +289,7 @@ def liboqs_recipe(pin: dict, variant: str, target: str | None) -> tuple[list[str
         key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
     else:
         key = [RECIPE, pin["sha256"], variant, *options, *cflags, target, f"zig {zig_version()}",
-               sha256_of(TOOLCHAIN)]
+               *zig_spelling(target), sha256_of(TOOLCHAIN)]
 
     def build(src: Path, prefix: Path, logfile: Path) -> None:
         cmake, ninja = tool("cmake"), tool("ninja")
