@@ -21,5 +21,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
 # zig keeps debug information unless told to strip; the release libraries carry none, as a gcc
 # Release build would not (it makes them three times larger).
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-s")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-s")
+# (The Release flags: tools/deps.py sets the plain ones itself.)
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
+set(CMAKE_MODULE_LINKER_FLAGS_RELEASE_INIT "-s")
