@@ -19,7 +19,7 @@ LIBOQS_PREFIX := build/liboqs.prefix
 WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels
+.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels docs docs-shots
 
 all: build
 
@@ -54,6 +54,20 @@ demo: build liboqs
 
 bench: build liboqs
 	$(WITH_LIBOQS) $(PY) bench/run.py
+
+# The documentation site: Sphinx over the built package (the reference, the layouts' pictures and
+# the command line's reference are generated from it, the post-quantum layouts from the real
+# liboqs), warnings as errors; then the reference check against the written inventory.
+DOCS_OUT := build/docs/html
+$(VENV)/.docs-ready: $(VENV)/.ready
+	$(PY) -m pip install -q "sphinx>=8.1" "furo>=2024.8"
+	touch $@
+
+docs: build liboqs $(VENV)/.docs-ready
+	rm -rf $(DOCS_OUT) build/docs/doctrees
+	$(WITH_LIBOQS) $(PY) -m sphinx -b html -E -W --keep-going -n -q -d build/docs/doctrees docs $(DOCS_OUT)
+	$(WITH_LIBOQS) TESMAR_DOCS_INVENTORY=$(DOCS_OUT)/objects.inv $(PY) -m pytest -q -p no:cacheprovider tests/test_docs_reference.py
+	@echo "make docs: $(DOCS_OUT)/index.html"
 
 # The distribution build: the system's OpenSSL (3.0 or newer, libssl-dev), built in a folder of its
 # own and run from there, so the installed default build is left alone.

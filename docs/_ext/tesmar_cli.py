@@ -1,0 +1,2 @@
+def setup(app):
+    return {"parallel_read_safe": True}
