@@ -69,6 +69,22 @@ docs: build liboqs $(VENV)/.docs-ready
 	$(WITH_LIBOQS) TESMAR_DOCS_INVENTORY=$(DOCS_OUT)/objects.inv $(PY) -m pytest -q -p no:cacheprovider tests/test_docs_reference.py
 	@echo "make docs: $(DOCS_OUT)/index.html"
 
+# The front page, a family page and the layouts page as a browser shows them, for a reviewer's eyes:
+# headless Chromium (Debian's package, installed when missing) into build/docs/shots/.
+SHOTS := index families/quantum layouts
+docs-shots: docs
+	@if ! command -v chromium > /dev/null; then \
+	  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium) || \
+	    { echo "chromium (Debian package) is required"; exit 1; }; \
+	fi
+	@mkdir -p build/docs/shots
+	@for page in $(SHOTS); do \
+	  out=build/docs/shots/$$(echo $$page | tr / -).png; \
+	  chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,1600 \
+	    --screenshot=$$out file://$(abspath $(DOCS_OUT))/$$page.html 2> /dev/null || exit 1; \
+	  test -s $$out || { echo "no picture for $$page"; exit 1; }; echo "$$out"; \
+	done
+
 # The distribution build: the system's OpenSSL (3.0 or newer, libssl-dev), built in a folder of its
 # own and run from there, so the installed default build is left alone.
 test-system: setup liboqs standin
