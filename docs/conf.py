@@ -40,5 +40,7 @@ nitpick_ignore = [
 autodoc_member_order = "bysource"
 autodoc_typehints = "signature"
 autodoc_inherit_docstrings = False
+# Literal blocks from docstrings and the parser are plain text, not Python.
+highlight_language = "text"
 pygments_style = "sphinx"
 pygments_dark_style = "monokai"

@@ -396,9 +396,10 @@ class TesmarLayout(SphinxDirective):
         layout = LAYOUTS[name]()
         shown = len(layout.variants) - 1
         out = nodes.container(classes=["tesmar-layout-box"])
-        caption = layout.title + (f" ({layout.variants[shown]})" if layout.variants[shown] else "")
-        out += nodes.raw("", f'<figure class="tesmar-figure">{svg(layout, shown)}'
-                             f'<figcaption>{html.escape(caption)}</figcaption></figure>', format="html")
+        caption = (f"<figcaption>{html.escape(layout.title)}, drawn at {html.escape(layout.variants[shown])}"
+                   "</figcaption>" if layout.variants[shown] else "")
+        out += nodes.raw("", f'<figure class="tesmar-figure">{svg(layout, shown)}{caption}</figure>',
+                         format="html")
         out += self._table(layout)
         if layout.caption:
             out += nodes.paragraph("", layout.caption, classes=["tesmar-layout-caption"])
