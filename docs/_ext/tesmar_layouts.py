@@ -223,17 +223,15 @@ def quantum_layout(generation: int, part: str) -> Layout:
     if part in ("public", "private"):
         fields = _header(scheme, strengths)
         what = "public key" if part == "public" else "secret key"
-        for f, o in zip(fields, outs):
-            pass
         if scheme == 8:
             x = 32
             fields += [Field("X25519 " + ("public" if part == "public" else "private") + " key", [x] * 3, "key", "raw"),
                        Field(f"ML-KEM {what}", [r - 2 - x for r in real], "key", "raw, as liboqs gives it")]
         elif scheme == 7:
             ders = [struct.unpack_from("<I", o[index], 2)[0] for o in outs]
-            fields += [Field("RSA key length", [4] * 3, "length", "little-endian"),
+            fields += [Field("RSA key length", [4] * 3, "length", "little-endian, the DER's length"),
                        Field(f"RSA-{rsa.KEY_SIZE} {'public' if part == 'public' else 'private'} key", ders, "key",
-                             "PKCS#1 DER (its length varies by a few bytes)"),
+                             "PKCS#1 DER" + (" (its length varies by a byte or two)" if part == "private" else "")),
                        Field(f"FrodoKEM {what}", [r - 6 - d for r, d in zip(real, ders)], "key", "raw")]
         else:
             fields += [Field(f"{kem_name} {what}", [r - 2 for r in real], "key", "raw, as liboqs gives it")]
@@ -249,7 +247,8 @@ def quantum_layout(generation: int, part: str) -> Layout:
             _check(blocks == [rsa.KEY_SIZE // 8] * 3, "scheme 7 OAEP block length")
             fields = [Field("OAEP block length", [4] * 3, "length", "little-endian"),
                       Field("RSA-OAEP block", blocks, "key", "a fresh 32-byte session key"),
-                      Field("FrodoKEM ciphertext", [r - 4 - b for r, b in zip(real, blocks)], "cipher", "")]
+                      Field("FrodoKEM ciphertext", [r - 4 - b for r, b in zip(real, blocks)], "cipher",
+                            "encapsulation to the FrodoKEM key")]
         else:
             fields = [Field(f"{kem_name} ciphertext", real, "cipher", "encapsulation, as liboqs gives it")]
     else:
@@ -358,7 +357,7 @@ def svg(layout: Layout, variant: int) -> str:
     for f in layout.fields:
         size = f.sizes[variant]
         label_w = max(len(f.name), len(_size_text(size))) * CHAR + 20
-        size_w = 40 + 28 * math.log2(size) if isinstance(size, int) and size > 0 else 110
+        size_w = 36 + 20 * math.log2(size) if isinstance(size, int) and size > 0 else 110
         boxes.append(max(label_w, size_w))
     height, top, pad = 96, 30, 10
     width = sum(boxes) + 2 * pad
