@@ -28,8 +28,8 @@ def test_default_build_links_the_pinned_openssl_statically():
         pytest.skip("this is the system-OpenSSL build (TESMAR_OPENSSL=system)")
     with open(ROOT / "deps" / "pins.toml", "rb") as f:
         pinned = tomllib.load(f)["openssl"]["version"]
-    assert tesmar._internal.openssl_version() == f"OpenSSL {pinned}" or \
-        tesmar._internal.openssl_version().startswith(f"OpenSSL {pinned} ")
+    assert tesmar._internal._openssl_version() == f"OpenSSL {pinned}" or \
+        tesmar._internal._openssl_version().startswith(f"OpenSSL {pinned} ")
 
 
 SHARED_PROCESS = """
@@ -44,7 +44,7 @@ assert core.decrypt_bytes(token, "key text") == b"x" * 5000
 private, public = rsa.new_key_pair()
 assert rsa.verify_bytes(b"m", rsa.sign_bytes(b"m", private), public)
 assert hashlib.pbkdf2_hmac("sha512", b"p", b"s" * 16, 10).hex()
-print(ssl.OPENSSL_VERSION, "|", tesmar._internal.openssl_version())
+print(ssl.OPENSSL_VERSION, "|", tesmar._internal._openssl_version())
 """
 
 

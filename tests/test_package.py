@@ -113,6 +113,12 @@ def test_module_bodies_run_once_and_package_members_have_paths():
     )
 
 
+def test_internal_package_has_no_public_names_but_keys():
+    public = {n for n in vars(tesmar._internal) if not n.startswith("_")}
+    assert public == {"keys"}
+    assert tesmar._internal._openssl_version().startswith("OpenSSL ")
+
+
 def test_import_does_not_load_liboqs():
     out = run_fresh(
         """
