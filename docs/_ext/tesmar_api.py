@@ -8,6 +8,7 @@ module must be in the inventory, or the build warns (and -W fails it).
 """
 from __future__ import annotations
 
+import enum
 import importlib
 
 from docutils import nodes
@@ -40,7 +41,9 @@ def module_rst(module_name: str) -> list[str]:
         elif what == "exception":
             lines += [f".. autoexception:: {full}", "   :show-inheritance:", ""]
         elif what == "class":
-            lines += [f".. autoclass:: {full}", "   :members:", "   :undoc-members:",
+            # An enumeration is called with one value (inspect sees Enum's general *values).
+            signature = "(value)" if issubclass(value, enum.Enum) else ""
+            lines += [f".. autoclass:: {full}{signature}", "   :members:", "   :undoc-members:",
                       "   :show-inheritance:", ""]
         elif what == "alias":
             target = apinames.canonical(module_name, name)
