@@ -1,4 +1,9 @@
-"""Sphinx configuration of tesmar's documentation site (built by `make docs`)."""
+"""Sphinx configuration of tesmar's documentation site (built by `make docs`).
+
+Examples on the pages are run by the suite (tests/docs_examples.py): write Python as
+``code-block:: python`` or ``pycon`` and command lines as ``code-block:: console`` with ``$ ``
+prompts and the output they print; ``shell`` blocks (installing, make targets) are shown only.
+"""
 import os
 import sys
 
