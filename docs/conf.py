@@ -47,5 +47,7 @@ autodoc_typehints = "signature"
 autodoc_inherit_docstrings = False
 # Literal blocks from docstrings and the parser are plain text, not Python.
 highlight_language = "text"
+# Quotes on these pages are literal (JSON keys, key texts), never typographic.
+smartquotes = False
 pygments_style = "sphinx"
 pygments_dark_style = "monokai"

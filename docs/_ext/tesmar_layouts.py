@@ -39,8 +39,9 @@ class Layout:
     title: str
     fields: list[Field]
     variants: list[str] = field(default_factory=lambda: [""])
-    totals: list = field(default_factory=list)  # measured total length per variant (or text)
     caption: str = ""
+    offsets: bool = True  # False for a layout of named fields rather than of bytes in a row
+    size_head: str = "bytes"
 
 
 def _check(condition: bool, what: str) -> None:
@@ -161,7 +162,7 @@ def password_record() -> Layout:
                       "outputLength": core.OUTPUT_LENGTH, "saltLength": core.SALT_LENGTH}, "parameters")
     _check(fields["algorithm"] == core.ALGORITHM and fields["version"] == core.VERSION, "algorithm, version")
     lay = Layout("password record", [
-        Field('"algorithm"', [f"{core.ALGORITHM!r}"], "header", "text"),
+        Field('"algorithm"', [json.dumps(core.ALGORITHM)], "header", "text"),
         Field('"createdUtc"', ["time"], "text", f"creation time, e.g. {fields['createdUtc']}"),
         Field('"hash"', [f"{core.OUTPUT_LENGTH} B"], "key",
               f"Base64 of {core.OUTPUT_LENGTH} bytes of PBKDF2-HMAC-{core.HASH_ALGORITHM}"),
@@ -169,7 +170,8 @@ def password_record() -> Layout:
               "hashAlgorithm, iterations, outputLength, saltLength"),
         Field('"salt"', [f"{core.SALT_LENGTH} B"], "nonce", f"Base64 of {core.SALT_LENGTH} random bytes"),
         Field('"version"', [str(core.VERSION)], "header", "number"),
-    ], caption="one line of JSON, keys sorted, no spaces; sizes are of the decoded bytes")
+    ], caption="one line of JSON, keys sorted, no spaces; sizes are of the decoded bytes",
+       offsets=False, size_head="value")
     return lay
 
 
@@ -367,8 +369,9 @@ def svg(layout: Layout, variant: int) -> str:
     for f, w in zip(layout.fields, boxes):
         size = f.sizes[variant]
         fill, stroke = COLOURS[f.kind]
-        dash = '' if isinstance(size, int) else ' stroke-dasharray="5 3"'
-        parts.append(f'<text x="{x:.1f}" y="{top - 8}" class="off">{_offset_text(fixed, variable)}</text>')
+        dash = '' if isinstance(size, int) or not layout.offsets else ' stroke-dasharray="5 3"'
+        if layout.offsets:
+            parts.append(f'<text x="{x:.1f}" y="{top - 8}" class="off">{_offset_text(fixed, variable)}</text>')
         parts.append(f'<rect x="{x:.1f}" y="{top}" width="{w:.1f}" height="48" rx="4" fill="{fill}" '
                      f'stroke="{stroke}" stroke-width="1.5"{dash}/>')
         cx = x + w / 2
@@ -379,7 +382,8 @@ def svg(layout: Layout, variant: int) -> str:
         else:
             variable.append(str(size))
         x += w
-    parts.append(f'<text x="{x:.1f}" y="{top - 8}" class="off end">{_offset_text(fixed, variable)}</text>')
+    if layout.offsets:
+        parts.append(f'<text x="{x:.1f}" y="{top - 8}" class="off end">{_offset_text(fixed, variable)}</text>')
     parts.append("</svg>")
     return "".join(parts)
 
@@ -406,7 +410,7 @@ class TesmarLayout(SphinxDirective):
 
     def _table(self, layout: Layout) -> nodes.table:
         many = len(layout.variants) > 1
-        heads = ["field"] + ([v.replace(": ", "\n") for v in layout.variants] if many else ["bytes"]) + ["what it is"]
+        heads = ["field"] + ([v.replace(": ", "\n") for v in layout.variants] if many else [layout.size_head]) + ["what it is"]
         table = nodes.table(classes=["tesmar-layout-table"])
         group = nodes.tgroup(cols=len(heads))
         table += group
