@@ -18,7 +18,6 @@ import struct
 from dataclasses import dataclass, field
 
 from docutils import nodes
-from sphinx.errors import ExtensionError
 from sphinx.util.docutils import SphinxDirective
 
 # The plaintext sealed for the measurements: its length shows up as n in the pictures.
@@ -44,9 +43,13 @@ class Layout:
     size_head: str = "bytes"
 
 
+class LayoutMismatch(Exception):
+    """A drawn layout disagrees with what the package really produced."""
+
+
 def _check(condition: bool, what: str) -> None:
     if not condition:
-        raise ExtensionError(f"tesmar layout check failed: {what}")
+        raise LayoutMismatch(what)
 
 
 def _sum_check(layout: Layout, measured: list[int], variable: list[int]) -> None:
@@ -396,7 +399,10 @@ class TesmarLayout(SphinxDirective):
         name = self.arguments[0]
         if name not in LAYOUTS:
             raise self.error(f"unknown layout {name!r}; known: {', '.join(LAYOUTS)}")
-        layout = LAYOUTS[name]()
+        try:
+            layout = LAYOUTS[name]()
+        except LayoutMismatch as e:
+            raise self.error(f"layout {name!r} does not match the package's output: {e}") from None
         shown = len(layout.variants) - 1
         out = nodes.container(classes=["tesmar-layout-box"])
         caption = (f"<figcaption>{html.escape(layout.title)}, drawn at {html.escape(layout.variants[shown])}"
