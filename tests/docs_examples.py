@@ -17,6 +17,7 @@ from __future__ import annotations
 import doctest
 import os
 import re
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -141,6 +142,16 @@ def run_console(block: Block, where: str, cwd: Path, env: dict) -> None:
             raise ExampleFailed(f"{where}: `{command}` exited with {done.returncode}:\n{got}")
         if not checker.check_output(want, got, FLAGS):
             raise ExampleFailed(f"{where}: `{command}` printed:\n{got}\nthe page shows:\n{want}")
+
+
+# Programs the pages call that a minimal system may lack (the rest are in every Debian base).
+OPTIONAL_PROGRAMS = ("openssl",)
+
+
+def missing_programs(path: Path) -> list[str]:
+    """Programs the page's command lines call that are not installed here."""
+    commands = " ".join(c for b in blocks_of(path) if b.lang == "console" for c, _ in console_commands(b.text))
+    return [p for p in OPTIONAL_PROGRAMS if re.search(rf"\b{p}\b", commands) and shutil.which(p) is None]
 
 
 def run_page(path: Path, cwd: Path) -> int:
