@@ -282,6 +282,9 @@ def quantum_layout(generation: int, part: str) -> Layout:
     if part == "message":
         title = f"scheme {scheme} encrypted message"
     lay = Layout(title, fields, variants=variants)
+    if len(set(strengths)) == 1:
+        lay.caption = (f"columns are the strengths asked for; every key of this scheme is made at "
+                       f"strength {strengths[0]} ({mechs[0]})")
     _sum_check(lay, real, variable)
     return lay
 
