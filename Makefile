@@ -19,7 +19,7 @@ LIBOQS_PREFIX := build/liboqs.prefix
 WITH_LIBOQS = LD_LIBRARY_PATH=$$(cat $(LIBOQS_PREFIX))/lib$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 WITH_STANDIN := LD_LIBRARY_PATH=$(abspath $(STANDIN_DIR))$${LD_LIBRARY_PATH:+:$$LD_LIBRARY_PATH}
 
-.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels test-pythons
+.PHONY: all setup build test demo bench clean standin liboqs asan test-system wheels test-wheels test-pythons docs docs-shots
 
 all: build
 
@@ -55,6 +55,36 @@ demo: build liboqs
 
 bench: build liboqs
 	$(WITH_LIBOQS) $(PY) bench/run.py
+
+# The documentation site: Sphinx over the built package (the reference, the layouts' pictures and
+# the command line's reference are generated from it, the post-quantum layouts from the real
+# liboqs), warnings as errors; then the reference check against the written inventory.
+DOCS_OUT := build/docs/html
+$(VENV)/.docs-ready: $(VENV)/.ready
+	$(PY) -m pip install -q "sphinx>=8.1" "furo>=2024.8"
+	touch $@
+
+docs: build liboqs $(VENV)/.docs-ready
+	rm -rf $(DOCS_OUT) build/docs/doctrees
+	$(WITH_LIBOQS) $(PY) -m sphinx -b html -E -W --keep-going -n -q -d build/docs/doctrees docs $(DOCS_OUT)
+	$(WITH_LIBOQS) TESMAR_DOCS_INVENTORY=$(DOCS_OUT)/objects.inv $(PY) -m pytest -q -p no:cacheprovider tests/test_docs_reference.py
+	@echo "make docs: $(DOCS_OUT)/index.html"
+
+# The front page, a family page and the layouts page as a browser shows them, for a reviewer's eyes:
+# headless Chromium (Debian's package, installed when missing) into build/docs/shots/.
+SHOTS := index families/quantum layouts
+docs-shots: docs
+	@if ! command -v chromium > /dev/null; then \
+	  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium) || \
+	    { echo "chromium (Debian package) is required"; exit 1; }; \
+	fi
+	@mkdir -p build/docs/shots
+	@for page in $(SHOTS); do \
+	  out=build/docs/shots/$$(echo $$page | tr / -).png; \
+	  chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,1600 \
+	    --screenshot=$$out file://$(abspath $(DOCS_OUT))/$$page.html 2> /dev/null || exit 1; \
+	  test -s $$out || { echo "no picture for $$page"; exit 1; }; echo "$$out"; \
+	done
 
 # The distribution build: the system's OpenSSL (3.0 or newer, libssl-dev), built in a folder of its
 # own and run from there, so the installed default build is left alone.
