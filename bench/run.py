@@ -18,7 +18,7 @@ def versions():
     import tesmar
     from cryptography.hazmat.backends.openssl import backend
 
-    print(f"tesmar: {tesmar._internal.openssl_version()}")
+    print(f"tesmar: {tesmar._internal._openssl_version()}")
     print(f"pyca cryptography: {backend.openssl_version_text()}")
     print(f"hashlib/ssl: {ssl.OPENSSL_VERSION}")
     try:

@@ -23,13 +23,25 @@ def test_only_the_init_function_is_exported():
     assert [line.split()[-1] for line in out.stdout.splitlines()] == ["PyInit_tesmar"]
 
 
+def test_extension_uses_only_the_stable_abi():
+    # One file for every CPython from 3.13 on: named for the stable ABI, and importing nothing from
+    # the interpreter outside the stable ABI of 3.13 (abi3audit knows which symbols that is).
+    assert EXTENSION.name.endswith(".abi3.so")
+    audit = Path(sys.executable).parent / "abi3audit"
+    if not audit.exists():
+        pytest.skip("abi3audit is not installed (make setup installs it)")
+    result = subprocess.run([str(audit), "--strict", "--assume-minimum-abi3", "3.13", str(EXTENSION)],
+                            capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
 def test_default_build_links_the_pinned_openssl_statically():
     if not STATIC:
         pytest.skip("this is the system-OpenSSL build (TESMAR_OPENSSL=system)")
     with open(ROOT / "deps" / "pins.toml", "rb") as f:
         pinned = tomllib.load(f)["openssl"]["version"]
-    assert tesmar._internal.openssl_version() == f"OpenSSL {pinned}" or \
-        tesmar._internal.openssl_version().startswith(f"OpenSSL {pinned} ")
+    assert tesmar._internal._openssl_version() == f"OpenSSL {pinned}" or \
+        tesmar._internal._openssl_version().startswith(f"OpenSSL {pinned} ")
 
 
 SHARED_PROCESS = """
@@ -44,7 +56,7 @@ assert core.decrypt_bytes(token, "key text") == b"x" * 5000
 private, public = rsa.new_key_pair()
 assert rsa.verify_bytes(b"m", rsa.sign_bytes(b"m", private), public)
 assert hashlib.pbkdf2_hmac("sha512", b"p", b"s" * 16, 10).hex()
-print(ssl.OPENSSL_VERSION, "|", tesmar._internal.openssl_version())
+print(ssl.OPENSSL_VERSION, "|", tesmar._internal._openssl_version())
 """
 
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Debian roots of another architecture, made once into tesmar's dependency cache, and commands run
-inside them under qemu's user-mode emulation.
+"""Debian roots (of this machine's architecture or another), made once into tesmar's dependency
+cache, and commands run inside them, under qemu's user-mode emulation for another architecture.
 
     python tools/debroot.py make --arch arm64 --suite trixie --packages python3.13,python3.13-venv
+    python tools/debroot.py make --arch amd64 --suite unstable --packages python3.14,python3.14-venv
                                             # prints the root's path
     python tools/debroot.py testdeps --arch arm64 --python 3.13 "pytest>=8" ...
                                             # prints a folder of those packages for the root
@@ -34,10 +35,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from deps import DepsError, cache_dir, locked, log  # noqa: E402
 
 # Bump when the recipe below changes in a way the options do not show.
-RECIPE = "2"
+RECIPE = "1"
 MIRROR = "http://deb.debian.org/debian"
-# Debian architecture -> (qemu's name, the platform tag pip fetches the root's packages for)
+# Debian architecture -> (qemu's name, or None for this machine's own; the platform tags pip fetches
+# the root's packages for)
 ARCHES = {
+    "amd64": (None, ["manylinux_2_28_x86_64", "manylinux_2_17_x86_64", "manylinux2014_x86_64"]),
     "arm64": ("aarch64", ["manylinux_2_28_aarch64", "manylinux_2_17_aarch64", "manylinux2014_aarch64"]),
 }
 HOST_CA = "/etc/ssl/certs/ca-certificates.crt"
@@ -55,9 +58,14 @@ def apt_install(*packages: str) -> None:
                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
 
 
-def ensure_tools(arch: str) -> str:
-    """qemu's static emulator for `arch`, registered with binfmt_misc; returns its path."""
+def ensure_tools(arch: str) -> str | None:
+    """mmdebstrap, and for a foreign `arch` qemu's static emulator registered with binfmt_misc;
+    returns the path the kernel runs that emulator by (None for this machine's own)."""
     qemu_name = ARCHES[arch][0]
+    if qemu_name is None:
+        if not shutil.which("mmdebstrap"):
+            apt_install("mmdebstrap")
+        return None
     if not shutil.which("mmdebstrap") or not shutil.which(f"qemu-{qemu_name}-static"):
         apt_install("mmdebstrap", "qemu-user-static", "binfmt-support")
     binfmt = Path("/proc/sys/fs/binfmt_misc")
@@ -122,13 +130,14 @@ def testdeps(args) -> Path:
     """The Python packages a run in the root needs, for its interpreter and architecture, fetched and
     unpacked by the host's pip at native speed (the host's certificates and settings reach the index;
     pip run under emulation takes some eight minutes for the same). Bytecode is the same on every
-    architecture, so the host's interpreter of the same version compiles it here, sparing the
-    emulated one (importing pytest there takes 20 s without it, 10 s with)."""
+    architecture, so when the host's interpreter is of the root's version it compiles the packages
+    here, sparing an emulated one (importing pytest under emulation: 20 s without, 10 s with)."""
     platforms = ARCHES[args.arch][1]
-    parts = [RECIPE, args.arch, args.python, platforms, sorted(args.requirements)]
+    compiled = args.python == f"{sys.version_info[0]}.{sys.version_info[1]}"
+    parts = [RECIPE, args.arch, args.python, platforms, sorted(args.requirements), *(["bytecode"] if compiled else [])]
 
     def install(folder: Path) -> None:
-        sh([sys.executable, "-m", "pip", "install", "-q", "--target", str(folder),
+        sh([sys.executable, "-m", "pip", "install", "-q", "--compile" if compiled else "--no-compile", "--target", str(folder),
             *[f"--platform={p}" for p in platforms], "--implementation", "cp",
             "--python-version", args.python, "--only-binary=:all:", *args.requirements])
 
@@ -140,19 +149,20 @@ def run(args) -> int:
     root = Path(args.root).resolve()
     arch = json.loads((root / ".tesmar-key.json").read_text())[2]
     interpreter = ensure_tools(arch)
-    qemu = shutil.which(f"qemu-{ARCHES[arch][0]}-static")
     # Everything below happens in a private mount namespace: the mounts vanish with the command,
     # and the cached root itself is left as it was (its /tmp is a fresh tmpfs).
     script = ["set -e", f"R={quote(str(root))}",
               "mount --make-rprivate /",
               'mount -t proc proc "$R/proc"', 'mount --rbind /dev "$R/dev"',
-              'mount -t tmpfs tmpfs "$R/tmp"',
-              f'touch "$R/tmp/qemu" && mount --bind {quote(qemu)} "$R/tmp/qemu"',
-              f'mkdir -p "$R{os.path.dirname(interpreter)}" 2>/dev/null || true']
-    # The interpreter path of the handler, inside the root (a read-only bind of the host's emulator).
-    script.append(f'[ -e "$R{interpreter}" ] || mount -t tmpfs tmpfs "$R{os.path.dirname(interpreter)}"')
-    script.append(f'[ -e "$R{interpreter}" ] || touch "$R{interpreter}"')
-    script.append(f'mount --bind {quote(qemu)} "$R{interpreter}"')
+              'mount -t tmpfs tmpfs "$R/tmp"']
+    if interpreter:
+        qemu = shutil.which(f"qemu-{ARCHES[arch][0]}-static")
+        # The interpreter path of the handler, inside the root (a bind of the host's emulator).
+        script.append(f'touch "$R/tmp/qemu" && mount --bind {quote(qemu)} "$R/tmp/qemu"')
+        script.append(f'mkdir -p "$R{os.path.dirname(interpreter)}" 2>/dev/null || true')
+        script.append(f'[ -e "$R{interpreter}" ] || mount -t tmpfs tmpfs "$R{os.path.dirname(interpreter)}"')
+        script.append(f'[ -e "$R{interpreter}" ] || touch "$R{interpreter}"')
+        script.append(f'mount --bind {quote(qemu)} "$R{interpreter}"')
     # The host's certificates: its egress may be re-signed by a local authority the root lacks.
     script.append(f'touch "$R/tmp/host-ca.crt" && mount --bind {quote(HOST_CA)} "$R/tmp/host-ca.crt"')
     for bind in args.bind:

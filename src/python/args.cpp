@@ -5,9 +5,32 @@
 
 namespace tesmar::py {
 
+std::string type_name(PyObject* obj) {
+    // A type's C-level name is not part of the stable ABI; it is made of the same parts read through
+    // the type's attributes: a built-in type or a class is named by its own name, a static type of an
+    // extension by its module and name.
+    PyTypeObject* type = Py_TYPE(obj);
+    PyObject* pending = PyErr_GetRaisedException();
+    std::string out = "object";
+    if (Ref name(PyType_GetName(type)); name) {
+        Py_ssize_t n = 0;
+        const char* s = PyUnicode_AsUTF8AndSize(name.get(), &n);
+        if (s) out.assign(s, static_cast<std::size_t>(n));
+        if (s && !(PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE)) {
+            Ref module(PyType_GetModuleName(type));
+            const char* m = module ? PyUnicode_AsUTF8AndSize(module.get(), &n) : nullptr;
+            if (m && std::string_view(m, static_cast<std::size_t>(n)) != "builtins")
+                out = std::string(m, static_cast<std::size_t>(n)) + "." + out;
+        }
+    }
+    PyErr_Clear();
+    PyErr_SetRaisedException(pending);
+    return out;
+}
+
 bool Text::load(PyObject* obj, const char* param) {
     if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "%s must be str, not %.200s", param, Py_TYPE(obj)->tp_name);
+        PyErr_Format(PyExc_TypeError, "%s must be str, not %.200s", param, type_name(obj).c_str());
         return false;
     }
     Py_ssize_t n = 0;
@@ -42,11 +65,25 @@ PyObject* to_ascii(std::string_view text) {
 }
 
 PyObject* base64_text(ByteView data) {
+    // The stable ABI has no way to write into a new str, so the text is encoded beside it (on the
+    // stack when it is small) and copied in. Base64 is ASCII, so the Latin-1 decoder's plain copy
+    // gives the same compact ASCII string as any other decoder, with the fewest instructions.
     const std::size_t n = b64::encoded_size(data.size());
-    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
-    if (!s) return nullptr;
-    b64::encode_into(data, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s)));
-    return s;
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
+    constexpr std::size_t kStack = 4096;
+    char stack[kStack];
+    std::string heap;
+    char* out = stack;
+    if (n > kStack) {
+        try {
+            heap.resize(n);
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        }
+        out = heap.data();
+    }
+    b64::encode_into(data, out);
+    return PyUnicode_DecodeLatin1(out, static_cast<Py_ssize_t>(n), nullptr);
 }
 
 PyObject* decode_utf8(ByteView data) {
@@ -71,7 +108,7 @@ PyObject* decode_base64_arg(PyObject* obj, std::optional<Bytes>& out) {
         text = as_text(buf.view());
     } else {
         PyErr_Format(PyExc_TypeError, "argument should be a bytes-like object or ASCII string, not '%.100s'",
-                     Py_TYPE(obj)->tp_name);
+                     type_name(obj).c_str());
         return nullptr;
     }
     std::string why;
@@ -104,7 +141,7 @@ PyObject* Held::take_error() const {
 
 bool Held::keep() {
     if (!current_is_ordinary()) return false;
-    Py_XSETREF(error_, PyErr_GetRaisedException());
+    replace(error_, PyErr_GetRaisedException());
     return true;
 }
 
@@ -146,17 +183,19 @@ bool TextIn::load(PyObject* obj, const char* param) {
 bool PemIn::load(PyObject* obj) {
     arg_ = TextArg::unusable(this);
     if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "key text must be str, not %.200s", Py_TYPE(obj)->tp_name);
+        PyErr_Format(PyExc_TypeError, "key text must be str, not %.200s", type_name(obj).c_str());
         return keep();
     }
-    if (!PyUnicode_IS_ASCII(obj)) {
-        PyObject* encoded = PyUnicode_AsASCIIString(obj);  // sets the interpreter's UnicodeEncodeError
+    // ASCII text is its own UTF-8 (no copy is made), and only ASCII text has as many UTF-8 bytes as
+    // characters. Anything else gets the interpreter's own UnicodeEncodeError for the ASCII codec.
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(obj, &n);
+    if (!s || n != PyUnicode_GetLength(obj)) {
+        PyErr_Clear();
+        PyObject* encoded = PyUnicode_AsASCIIString(obj);
         Py_XDECREF(encoded);
         return keep();
     }
-    Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(obj, &n);  // ASCII text: the string's own storage
-    if (!s) return keep();
     arg_ = TextArg(std::string_view(s, static_cast<std::size_t>(n)), this);
     return true;
 }
@@ -176,7 +215,7 @@ bool Base64In::load(PyObject* obj) {
         return true;
     }
     PyErr_Format(PyExc_TypeError, "argument should be a bytes-like object or ASCII string, not '%.100s'",
-                 Py_TYPE(obj)->tp_name);
+                 type_name(obj).c_str());
     return keep();
 }
 
@@ -195,7 +234,7 @@ bool saturated(PyObject* n, std::int64_t& out) {
 
 bool IntIn::load_through(PyObject* (*convert)(PyObject*), PyObject* obj) {
     arg_ = Arg<std::int64_t>::unusable(this);
-    Py_XSETREF(object_, convert(obj));
+    replace(object_, convert(obj));
     std::int64_t v = 0;
     if (!object_ || !saturated(object_, v)) return keep();
     arg_ = Arg<std::int64_t>(v, this);

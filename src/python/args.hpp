@@ -63,13 +63,29 @@ public:
         return p;
     }
     void reset(PyObject* p) {
-        Py_XDECREF(p_);
+        PyObject* old = p_;
         p_ = p;
+        Py_XDECREF(old);  // last: releasing it may run code that looks at this reference
     }
 
 private:
     PyObject* p_ = nullptr;
 };
+
+// Points `slot` at `value` (a new reference or nullptr) and then lets the old one go, in that order:
+// releasing it may run code that looks at the slot.
+inline void replace(PyObject*& slot, PyObject* value) {
+    PyObject* old = slot;
+    slot = value;
+    Py_XDECREF(old);
+}
+
+// callable(arg): a new reference, or nullptr with the error set.
+inline PyObject* call_one(PyObject* callable, PyObject* arg) { return PyObject_Vectorcall(callable, &arg, 1, nullptr); }
+
+// The name the interpreter's own messages give the type of `obj` ("int", "datetime.date", "Foo"),
+// for TypeErrors worded as the interpreter words them. Never raises.
+std::string type_name(PyObject* obj);
 
 // ---- Arguments for the engine (engine/args.hpp): converted, or unusable with the reason kept.
 //

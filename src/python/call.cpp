@@ -6,7 +6,7 @@ namespace tesmar::py {
 
 BytesResult::~BytesResult() {
     if (!obj_) return;
-    if (PyBytes_GET_SIZE(obj_) > 0) OPENSSL_cleanse(PyBytes_AS_STRING(obj_), PyBytes_GET_SIZE(obj_));
+    if (data_.size() > 0) OPENSSL_cleanse(data_.data(), data_.size());
     Py_DECREF(obj_);
 }
 
@@ -14,16 +14,21 @@ MutableBytes BytesResult::reserve(std::size_t n) {
     if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
     const PyGILState_STATE gil = PyGILState_Ensure();
     Py_CLEAR(obj_);
+    data_ = {};
     obj_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n));
-    if (!obj_) PyErr_Clear();  // reported as the MemoryError it is, once the call has unwound
+    if (obj_) {
+        data_ = {reinterpret_cast<std::uint8_t*>(PyBytes_AsString(obj_)), n};
+    } else {
+        PyErr_Clear();  // reported as the MemoryError it is, once the call has unwound
+    }
     PyGILState_Release(gil);
     if (!obj_) throw std::bad_alloc();
-    return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(obj_)), n};
+    return data_;
 }
 
 PyObject* ToPython::own_bytes(ByteView data) {
     PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(data.size()));
-    if (out) std::copy_n(data.data(), data.size(), reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(out)));
+    if (out) std::copy_n(data.data(), data.size(), reinterpret_cast<std::uint8_t*>(PyBytes_AsString(out)));
     return out;
 }
 

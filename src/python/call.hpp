@@ -47,6 +47,7 @@ public:
 
 private:
     PyObject* obj_ = nullptr;
+    MutableBytes data_;  // obj_'s bytes
 };
 
 // The usual conversions of engine results.

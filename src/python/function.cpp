@@ -20,6 +20,7 @@ struct NativeFunction {
     PyObject* doc;
     PyObject* param_names;  // tuple of interned str
     PyObject* defaults;     // tuple of trailing defaults, or nullptr
+    std::size_t first_default;  // index of the first parameter with a default
     PyObject* signature;    // built on first use
     PyObject* annotations;  // built on first use
     PyObject* dict;
@@ -35,7 +36,8 @@ std::deque<ObjectSpec>& object_registry() {
     return r;
 }
 
-PyTypeObject NativeFunctionType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+// A heap type made once per process (the module refuses subinterpreters) and kept for good.
+PyTypeObject* native_function_type = nullptr;
 
 // Quoted parameter names joined as CPython does: 'a', 'a' and 'b', 'a', 'b', and 'c'.
 std::string join_names(const std::vector<std::string>& names) {
@@ -48,14 +50,9 @@ std::string join_names(const std::vector<std::string>& names) {
     return out;
 }
 
-std::size_t first_default(const NativeFunction* f) {
-    const std::size_t np = f->fdef->params.size();
-    return f->defaults ? np - static_cast<std::size_t>(PyTuple_GET_SIZE(f->defaults)) : np;
-}
-
 PyObject* too_many_positional(const NativeFunction* f, std::size_t given) {
     const std::size_t np = f->fdef->params.size();
-    const std::size_t lo = first_default(f);
+    const std::size_t lo = f->first_default;
     std::string takes = lo == np ? std::to_string(np) : "from " + std::to_string(lo) + " to " + std::to_string(np);
     PyErr_Format(PyExc_TypeError, "%U() takes %s positional argument%s but %zu %s given", f->qualname,
                  takes.c_str(), np == 1 && lo == np ? "" : "s", given, given == 1 ? "was" : "were");
@@ -67,17 +64,17 @@ PyObject* call(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObje
     const auto& params = f->fdef->params;
     const std::size_t np = params.size();
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
-    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_Size(kwnames)) : 0;
     if (nkw == 0 && nargs == np) return f->fdef->impl(args);
     if (nargs > np) return too_many_positional(f, nargs);
 
     PyObject* bound[kMaxParams] = {};
     for (std::size_t i = 0; i < nargs; ++i) bound[i] = args[i];
     for (std::size_t k = 0; k < nkw; ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        PyObject* key = PyTuple_GetItem(kwnames, static_cast<Py_ssize_t>(k));
         std::size_t idx = np;
         for (std::size_t i = 0; i < np; ++i) {
-            PyObject* pname = PyTuple_GET_ITEM(f->param_names, i);
+            PyObject* pname = PyTuple_GetItem(f->param_names, static_cast<Py_ssize_t>(i));
             if (pname == key || PyUnicode_Compare(pname, key) == 0) {
                 idx = i;
                 break;
@@ -93,12 +90,12 @@ PyObject* call(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObje
         }
         bound[idx] = args[nargs + k];
     }
-    const std::size_t lo = first_default(f);
+    const std::size_t lo = f->first_default;
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < np; ++i) {
         if (bound[i]) continue;
         if (i >= lo) {
-            bound[i] = PyTuple_GET_ITEM(f->defaults, i - lo);
+            bound[i] = PyTuple_GetItem(f->defaults, static_cast<Py_ssize_t>(i - lo));
         } else {
             missing.emplace_back(params[i].name);
         }
@@ -154,12 +151,12 @@ PyObject* get_signature(PyObject* self, void*) {
     PyObject* kind = parameter_cls ? PyObject_GetAttrString(parameter_cls, "POSITIONAL_OR_KEYWORD") : nullptr;
     PyObject* empty = signature_cls ? PyObject_GetAttrString(signature_cls, "empty") : nullptr;
     PyObject* list = PyList_New(0);
-    const std::size_t lo = first_default(f);
+    const std::size_t lo = f->first_default;
     bool ok = kind && empty && list;
     for (std::size_t i = 0; ok && i < f->fdef->params.size(); ++i) {
         const Param& p = f->fdef->params[i];
         PyObject* ann = p.annotation ? PyUnicode_FromString(p.annotation) : Py_NewRef(empty);
-        PyObject* def = i >= lo ? Py_NewRef(PyTuple_GET_ITEM(f->defaults, i - lo)) : Py_NewRef(empty);
+        PyObject* def = Py_NewRef(i >= lo ? PyTuple_GetItem(f->defaults, static_cast<Py_ssize_t>(i - lo)) : empty);
         PyObject* kw = Py_BuildValue("{s:N,s:N}", "default", def, "annotation", ann);
         PyObject* posargs = Py_BuildValue("(sO)", p.name, kind);
         PyObject* param = kw && posargs ? PyObject_Call(parameter_cls, posargs, kw) : nullptr;
@@ -228,6 +225,7 @@ int clear(PyObject* self) {
 
 void dealloc(PyObject* self) {
     auto* f = reinterpret_cast<NativeFunction*>(self);
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     clear(self);
     Py_CLEAR(f->name);
@@ -236,13 +234,37 @@ void dealloc(PyObject* self) {
     Py_CLEAR(f->doc);
     Py_CLEAR(f->param_names);
     PyObject_GC_Del(self);
+    Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+// A heap type's own __module__ and __doc__ live in its dictionary, where descriptors of the same
+// names for its instances would take their place (type(f).__module__ would be a descriptor).
+// So the type's dictionary keeps its own, and a function's are looked up first by getattro.
+PyObject** own_attribute(PyObject* self, PyObject* name) {
+    auto* f = reinterpret_cast<NativeFunction*>(self);
+    if (PyUnicode_Check(name)) {
+        if (PyUnicode_CompareWithASCIIString(name, "__module__") == 0) return &f->module;
+        if (PyUnicode_CompareWithASCIIString(name, "__doc__") == 0) return &f->doc;
+    }
+    return nullptr;
+}
+
+PyObject* getattro(PyObject* self, PyObject* name) {
+    if (PyObject** slot = own_attribute(self, name)) return Py_NewRef(*slot);
+    return PyObject_GenericGetAttr(self, name);
+}
+
+int setattro(PyObject* self, PyObject* name, PyObject* value) {
+    if (own_attribute(self, name)) {
+        PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+        return -1;
+    }
+    return PyObject_GenericSetAttr(self, name, value);
 }
 
 PyMemberDef members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(NativeFunction, name), Py_READONLY, nullptr},
     {"__qualname__", Py_T_OBJECT_EX, offsetof(NativeFunction, qualname), Py_READONLY, nullptr},
-    {"__module__", Py_T_OBJECT_EX, offsetof(NativeFunction, module), Py_READONLY, nullptr},
-    {"__doc__", Py_T_OBJECT_EX, offsetof(NativeFunction, doc), Py_READONLY, nullptr},
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(NativeFunction, vectorcall), Py_READONLY, nullptr},
     {"__dictoffset__", Py_T_PYSSIZET, offsetof(NativeFunction, dict), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
@@ -262,34 +284,58 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("A function of tesmar implemented in C++.")},
+    {Py_tp_getattro, reinterpret_cast<void*>(getattro)},
+    {Py_tp_setattro, reinterpret_cast<void*>(setattro)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_members, members},
+    {Py_tp_getset, getset},
+    {Py_tp_methods, methods},
+    {Py_tp_descr_get, reinterpret_cast<void*>(descr_get)},
+    {0, nullptr},
+};
+
+// Made only by the module loader, and as immutable as a built-in function.
+PyType_Spec spec = {
+    "tesmar.native_function",
+    sizeof(NativeFunction),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_IMMUTABLETYPE |
+        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slots,
+};
+
 }  // namespace
 
 int init_function_type() {
-    if (NativeFunctionType.tp_flags & Py_TPFLAGS_READY) return 0;
-    NativeFunctionType.tp_name = "tesmar.native_function";
-    NativeFunctionType.tp_basicsize = sizeof(NativeFunction);
-    NativeFunctionType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
-    NativeFunctionType.tp_doc = "A function of tesmar implemented in C++.";
-    NativeFunctionType.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
-    NativeFunctionType.tp_call = PyVectorcall_Call;
-    NativeFunctionType.tp_dictoffset = offsetof(NativeFunction, dict);
-    NativeFunctionType.tp_dealloc = dealloc;
-    NativeFunctionType.tp_traverse = traverse;
-    NativeFunctionType.tp_clear = clear;
-    NativeFunctionType.tp_repr = repr;
-    NativeFunctionType.tp_members = members;
-    NativeFunctionType.tp_getset = getset;
-    NativeFunctionType.tp_methods = methods;
-    NativeFunctionType.tp_descr_get = descr_get;
-    return PyType_Ready(&NativeFunctionType);
+    if (native_function_type) return 0;
+    native_function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    return native_function_type ? 0 : -1;
 }
+
+namespace {
+
+// A default's expression, evaluated in the module's namespace.
+PyObject* evaluate(const char* expr, PyObject* globals) {
+    PyObject* code = Py_CompileString(expr, "<default>", Py_eval_input);
+    PyObject* value = code ? PyEval_EvalCode(code, globals, globals) : nullptr;
+    Py_XDECREF(code);
+    return value;
+}
+
+}  // namespace
 
 PyObject* make_function(const FunctionSpec& fdef, PyObject* globals) {
     if (fdef.params.size() > kMaxParams) {
         PyErr_SetString(PyExc_SystemError, "too many parameters for a native function");
         return nullptr;
     }
-    auto* f = PyObject_GC_New(NativeFunction, &NativeFunctionType);
+    auto* f = PyObject_GC_New(NativeFunction, native_function_type);
     if (!f) return nullptr;
     f->vectorcall = call;
     f->fdef = &fdef;
@@ -299,6 +345,7 @@ PyObject* make_function(const FunctionSpec& fdef, PyObject* globals) {
     f->doc = fdef.doc ? PyUnicode_FromString(fdef.doc) : Py_NewRef(Py_None);
     f->param_names = PyTuple_New(static_cast<Py_ssize_t>(fdef.params.size()));
     f->defaults = nullptr;
+    f->first_default = fdef.params.size();
     f->signature = nullptr;
     f->annotations = nullptr;
     f->dict = nullptr;
@@ -313,11 +360,14 @@ PyObject* make_function(const FunctionSpec& fdef, PyObject* globals) {
     for (std::size_t i = 0; ok && i < fdef.params.size(); ++i) {
         PyObject* pname = PyUnicode_InternFromString(fdef.params[i].name);
         ok = pname != nullptr;
-        if (ok) PyTuple_SET_ITEM(f->param_names, i, pname);
+        ok = ok && PyTuple_SetItem(f->param_names, static_cast<Py_ssize_t>(i), pname) == 0;
         if (ok && fdef.params[i].default_expr) {
-            PyObject* v = PyRun_String(fdef.params[i].default_expr, Py_eval_input, globals, globals);
+            PyObject* v = evaluate(fdef.params[i].default_expr, globals);
             ok = v != nullptr;
-            if (ok) defaults.push_back(v);
+            if (ok) {
+                if (defaults.empty()) f->first_default = i;
+                defaults.push_back(v);
+            }
         } else if (ok && !defaults.empty()) {
             PyErr_Format(PyExc_SystemError, "%s: parameter without default after one with", fdef.name);
             ok = false;
@@ -327,7 +377,7 @@ PyObject* make_function(const FunctionSpec& fdef, PyObject* globals) {
         f->defaults = PyTuple_New(static_cast<Py_ssize_t>(defaults.size()));
         ok = f->defaults != nullptr;
         for (std::size_t i = 0; ok && i < defaults.size(); ++i) {
-            PyTuple_SET_ITEM(f->defaults, i, defaults[i]);
+            ok = PyTuple_SetItem(f->defaults, static_cast<Py_ssize_t>(i), defaults[i]) == 0;  // steals it
             defaults[i] = nullptr;
         }
     }

@@ -13,7 +13,7 @@ PyObject* openssl_version(PyObject* const*) {
 }
 
 const Register functions{
-    FunctionSpec{"tesmar._internal", "openssl_version", openssl_version, {}, "str",
+    FunctionSpec{"tesmar._internal", "_openssl_version", openssl_version, {}, "str",
                  "Return the version text of the OpenSSL tesmar runs on, e.g. 'OpenSSL 3.5.7 30 Sep 2025'.\n\n"
                  "The default build links its own pinned OpenSSL, which may differ from the one\n"
                  "hashlib and ssl use (ssl.OPENSSL_VERSION). Never raises."},

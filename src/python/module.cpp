@@ -2,6 +2,7 @@
 // installs the loader for the frozen submodules (glue/_bootstrap.py) and runs the package body.
 #include <string_view>
 
+#include "python/args.hpp"
 #include "python/function.hpp"
 #include "python/glue.hpp"
 
@@ -47,11 +48,11 @@ int exec_tesmar(PyObject* m) {
         PyDict_SetItemString(ns, "__name__", name) == 0 &&
         PyDict_SetItemString(ns, "_SOURCES", sources) == 0 &&
         PyDict_SetItemString(ns, "_install_natives", installer) == 0) {
-        const char* src = PyUnicode_AsUTF8(bootstrap);
+        const char* src = PyUnicode_AsUTF8AndSize(bootstrap, nullptr);
         PyObject* code = src ? Py_CompileString(src, "<tesmar._bootstrap>", Py_file_input) : nullptr;
         PyObject* res = code ? PyEval_EvalCode(code, ns, ns) : nullptr;
         PyObject* boot = res ? PyDict_GetItemString(ns, "boot") : nullptr;  // borrowed
-        PyObject* done = boot ? PyObject_CallOneArg(boot, m) : nullptr;
+        PyObject* done = boot ? call_one(boot, m) : nullptr;
         rc = done ? 0 : -1;
         Py_XDECREF(done);
         Py_XDECREF(res);

@@ -66,7 +66,7 @@ PyObject* raise_unsupported_hash(PyObject* name) {
     PyObject* cls = message ? error_class(ErrorKind::Tesmar) : nullptr;
     // The name may hold characters UTF-8 cannot carry (lone surrogates), so the message stays a
     // Python string all the way.
-    Ref exc(cls ? PyObject_CallOneArg(cls, message.get()) : nullptr);
+    Ref exc(cls ? call_one(cls, message.get()) : nullptr);
     if (exc) PyErr_SetRaisedException(exc.release());
     return nullptr;
 }
@@ -164,12 +164,12 @@ PyObject* hash_password(PyObject* const* args) {
 // json.loads of the text; None when it is not JSON or not a JSON object.
 PyObject* parse_record(PyObject* hash_json) {
     if (!PyUnicode_Check(hash_json)) {
-        PyErr_Format(PyExc_TypeError, "hash_json must be str, not %.200s", Py_TYPE(hash_json)->tp_name);
+        PyErr_Format(PyExc_TypeError, "hash_json must be str, not %.200s", type_name(hash_json).c_str());
         return nullptr;
     }
     Ref loads(json_function("loads"));
     if (!loads) return nullptr;
-    Ref value(PyObject_CallOneArg(loads.get(), hash_json));
+    Ref value(call_one(loads.get(), hash_json));
     if (!value) {
         // Besides syntax errors the decoder gives up on nesting deeper than the recursion limit
         // and on integers beyond the digit limit: such text is as unreadable a record.

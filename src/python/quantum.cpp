@@ -1,4 +1,6 @@
 // tesmar.quantum.core: the post-quantum schemes, their dispatch and the signatures.
+#include <algorithm>
+
 #include "engine/quantum/operations.hpp"
 #include "python/call.hpp"
 #include "python/function.hpp"
@@ -31,7 +33,7 @@ bool member(const char* enum_name, PyObject* arg, long& value) {
     if (!number) return false;
     PyObject* types = PyImport_ImportModule(kTypes);
     PyObject* cls = types ? PyObject_GetAttrString(types, enum_name) : nullptr;
-    PyObject* m = cls ? PyObject_CallOneArg(cls, number) : nullptr;
+    PyObject* m = cls ? call_one(cls, number) : nullptr;
     Py_XDECREF(cls);
     Py_XDECREF(types);
     Py_DECREF(number);
@@ -166,12 +168,17 @@ PyObject* der_len(PyObject* const* args) {
     Ref zero(PyLong_FromLong(0));
     const int negative = zero ? PyObject_RichCompareBool(n.get(), zero.get(), Py_LT) : -1;
     if (negative != 0) return negative < 0 ? nullptr : raise(ErrorKind::Value, "a DER length cannot be negative");
-    // The big-endian bytes of n, however large it is.
-    constexpr int kFlags = Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER;
-    const Py_ssize_t size = PyLong_AsNativeBytes(n.get(), nullptr, 0, kFlags);
-    Bytes magnitude(size > 0 ? static_cast<std::size_t>(size) : 0);
-    if (size < 0 || PyLong_AsNativeBytes(n.get(), magnitude.data(), size, kFlags) < 0) return nullptr;
-    return call(Gil::hold(), [&] { return q::der_len(ByteView(magnitude)); });
+    // The big-endian bytes of n, however large it is (at least one byte): int.to_bytes, since the
+    // stable ABI of 3.13 has no native-bytes export of an int.
+    Ref bits(PyObject_CallMethod(n.get(), "bit_length", nullptr));
+    const Py_ssize_t nbits = bits ? PyLong_AsSsize_t(bits.get()) : -1;
+    if (nbits < 0) return nullptr;
+    Ref big(PyObject_CallMethod(n.get(), "to_bytes", "ns", std::max<Py_ssize_t>(1, (nbits + 7) / 8), "big"));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!big || PyBytes_AsStringAndSize(big.get(), &data, &size) < 0) return nullptr;
+    const ByteView magnitude(reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size));
+    return call(Gil::hold(), [&] { return q::der_len(magnitude); });
 }
 
 PyObject* pkcs1_to_spki(PyObject* const* args) {

@@ -91,7 +91,7 @@ public:
     bool load(PyObject* alg) {
         arg_ = TextArg::unusable(this);
         if (!PyUnicode_Check(alg)) {
-            PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", Py_TYPE(alg)->tp_name);
+            PyErr_Format(PyExc_TypeError, "mechanism name must be str, not %.200s", type_name(alg).c_str());
             return kept_with_label(alg);
         }
         Py_ssize_t n = 0;

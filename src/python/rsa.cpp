@@ -21,12 +21,26 @@ struct KeyObject {
     EVP_PKEY* key;
 };
 
-PyTypeObject PublicKeyType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject PrivateKeyType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+// The four types below are heap types made on first use and kept for the life of the process (the
+// module refuses subinterpreters). None can be instantiated or changed from Python.
+constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+// Makes `type` from `spec` on first use; nullptr with the error set if that fails.
+PyTypeObject* ready(PyTypeObject*& type, PyType_Spec& spec) {
+    if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    return type;
+}
+
+// Instances of heap types hold a reference to their type.
+void free_instance(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
 
 void key_dealloc(PyObject* self) {
     EVP_PKEY_free(reinterpret_cast<KeyObject*>(self)->key);
-    Py_TYPE(self)->tp_free(self);
+    free_instance(self);
 }
 
 PyObject* key_type(PyObject* self, void*) {
@@ -37,11 +51,15 @@ PyObject* key_size(PyObject* self, void*) {
     return PyLong_FromLong(EVP_PKEY_get_bits(reinterpret_cast<KeyObject*>(self)->key));
 }
 
-PyObject* key_repr(PyObject* self) {
+constexpr const char* kPublicKeyName = "tesmar.rsa.core.PublicKey";
+constexpr const char* kPrivateKeyName = "tesmar.rsa.core.PrivateKey";
+
+PyObject* key_repr(PyObject* self, const char* type_name) {
     EVP_PKEY* key = reinterpret_cast<KeyObject*>(self)->key;
-    return PyUnicode_FromFormat("<%s %s key, %d bits>", Py_TYPE(self)->tp_name, rsa::type_name(key),
-                                EVP_PKEY_get_bits(key));
+    return PyUnicode_FromFormat("<%s %s key, %d bits>", type_name, rsa::type_name(key), EVP_PKEY_get_bits(key));
 }
+PyObject* public_repr(PyObject* self) { return key_repr(self, kPublicKeyName); }
+PyObject* private_repr(PyObject* self) { return key_repr(self, kPrivateKeyName); }
 
 PyGetSetDef key_getset[] = {
     {"key_type", key_type, nullptr, "The key's algorithm as the library names it (\"RSA\", \"EC\", ...).", nullptr},
@@ -49,23 +67,31 @@ PyGetSetDef key_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-int ready_key_type(PyTypeObject& type, const char* name, const char* doc) {
-    if (type.tp_flags & Py_TPFLAGS_READY) return 0;
-    type.tp_name = name;
-    type.tp_basicsize = sizeof(KeyObject);
-    type.tp_flags = Py_TPFLAGS_DEFAULT;
-    type.tp_doc = doc;
-    type.tp_dealloc = key_dealloc;
-    type.tp_repr = key_repr;
-    type.tp_getset = key_getset;
-    return PyType_Ready(&type);
-}
+PyType_Slot public_key_slots[] = {
+    {Py_tp_doc, const_cast<char*>("A parsed public key (from _load_public).")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(key_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(public_repr)},
+    {Py_tp_getset, key_getset},
+    {0, nullptr},
+};
 
-PyObject* wrap_key(PyTypeObject& type, ossl::PKey key) {
-    if (ready_key_type(PublicKeyType, "tesmar.rsa.core.PublicKey", "A parsed public key (from _load_public).") < 0 ||
-        ready_key_type(PrivateKeyType, "tesmar.rsa.core.PrivateKey", "A parsed private key (from _load_private).") < 0)
-        return nullptr;
-    auto* obj = PyObject_New(KeyObject, &type);
+PyType_Slot private_key_slots[] = {
+    {Py_tp_doc, const_cast<char*>("A parsed private key (from _load_private).")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(key_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(private_repr)},
+    {Py_tp_getset, key_getset},
+    {0, nullptr},
+};
+
+PyType_Spec public_key_spec = {kPublicKeyName, sizeof(KeyObject), 0, kFlags, public_key_slots};
+PyType_Spec private_key_spec = {kPrivateKeyName, sizeof(KeyObject), 0, kFlags, private_key_slots};
+
+PyObject* wrap_key(bool is_private, ossl::PKey key) {
+    static PyTypeObject* public_type = nullptr;
+    static PyTypeObject* private_type = nullptr;
+    PyTypeObject* type = is_private ? ready(private_type, private_key_spec) : ready(public_type, public_key_spec);
+    if (!type) return nullptr;
+    auto* obj = PyObject_New(KeyObject, type);
     if (!obj) return nullptr;
     obj->key = key.release();
     return reinterpret_cast<PyObject*>(obj);
@@ -76,9 +102,6 @@ PyObject* wrap_key(PyTypeObject& type, ossl::PKey key) {
 struct ParamObject {
     PyObject_HEAD
 };
-
-PyTypeObject OaepType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject PssType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 PyObject* text_value(const char* s) { return PyUnicode_FromString(s); }
 PyObject* get_mgf(PyObject*, void*) { return text_value("MGF1"); }
@@ -112,33 +135,37 @@ PyGetSetDef pss_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-int ready_param_type(PyTypeObject& type, const char* name, const char* doc, reprfunc repr, PyGetSetDef* getset) {
-    if (type.tp_flags & Py_TPFLAGS_READY) return 0;
-    type.tp_name = name;
-    type.tp_basicsize = sizeof(ParamObject);
-    type.tp_flags = Py_TPFLAGS_DEFAULT;
-    type.tp_doc = doc;
-    type.tp_repr = repr;
-    type.tp_richcompare = param_richcompare;
-    type.tp_hash = param_hash;
-    type.tp_getset = getset;
-    return PyType_Ready(&type);
-}
+PyType_Slot oaep_slots[] = {
+    {Py_tp_doc, const_cast<char*>("RSA-OAEP parameters: MGF1 with SHA-256, SHA-256, empty label (immutable).")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(free_instance)},
+    {Py_tp_repr, reinterpret_cast<void*>(oaep_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(param_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(param_hash)},
+    {Py_tp_getset, oaep_getset},
+    {0, nullptr},
+};
 
-PyObject* new_param(PyTypeObject& type, const char* name, const char* doc, reprfunc repr, PyGetSetDef* getset) {
-    if (ready_param_type(type, name, doc, repr, getset) < 0) return nullptr;
-    return reinterpret_cast<PyObject*>(PyObject_New(ParamObject, &type));
-}
+PyType_Slot pss_slots[] = {
+    {Py_tp_doc, const_cast<char*>("RSA-PSS parameters: MGF1 with SHA-256, 32-byte salt (immutable).")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(free_instance)},
+    {Py_tp_repr, reinterpret_cast<void*>(pss_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(param_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(param_hash)},
+    {Py_tp_getset, pss_getset},
+    {0, nullptr},
+};
+
+PyType_Spec oaep_spec = {"tesmar.rsa.core.OAEP", sizeof(ParamObject), 0, kFlags, oaep_slots};
+PyType_Spec pss_spec = {"tesmar.rsa.core.PSS", sizeof(ParamObject), 0, kFlags, pss_slots};
 
 PyObject* make_oaep() {
-    return new_param(OaepType, "tesmar.rsa.core.OAEP",
-                     "RSA-OAEP parameters: MGF1 with SHA-256, SHA-256, empty label (immutable).", oaep_repr,
-                     oaep_getset);
+    static PyTypeObject* type = nullptr;
+    return ready(type, oaep_spec) ? reinterpret_cast<PyObject*>(PyObject_New(ParamObject, type)) : nullptr;
 }
 
 PyObject* pss(PyObject* const*) {
-    return new_param(PssType, "tesmar.rsa.core.PSS",
-                     "RSA-PSS parameters: MGF1 with SHA-256, 32-byte salt (immutable).", pss_repr, pss_getset);
+    static PyTypeObject* type = nullptr;
+    return ready(type, pss_spec) ? reinterpret_cast<PyObject*>(PyObject_New(ParamObject, type)) : nullptr;
 }
 
 // ---- Keys
@@ -161,7 +188,7 @@ PyObject* load_key(PyObject* obj, bool is_private) {
     return call(
         Gil::release(),
         [&] { return is_private ? rsa::private_key_from_text(pem.arg()) : rsa::public_key_from_text(pem.arg()); },
-        [&](ossl::PKey&& key) { return wrap_key(is_private ? PrivateKeyType : PublicKeyType, std::move(key)); });
+        [&](ossl::PKey&& key) { return wrap_key(is_private, std::move(key)); });
 }
 
 PyObject* load_public(PyObject* const* args) { return load_key(args[0], false); }

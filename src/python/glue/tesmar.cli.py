@@ -399,7 +399,7 @@ def _cmd_info(args):
     from tesmar.errors import QuantumOperationError
     from tesmar.quantum import _oqs
 
-    info = {"tesmar": tesmar.__version__, "python": sys.version.split()[0], "openssl": tesmar._internal.openssl_version()}
+    info = {"tesmar": tesmar.__version__, "python": sys.version.split()[0], "openssl": tesmar._internal._openssl_version()}
     try:
         lib = _oqs._oqs()
         info["liboqs"] = {"version": lib.version, "path": lib.path}

@@ -2,6 +2,3 @@
 """Internal helpers shared by the families (not part of the public API)."""
 
 from tesmar._internal import keys as keys
-
-def openssl_version() -> str:
-    """Return the version text of the OpenSSL tesmar runs on, e.g. 'OpenSSL 3.5.7 30 Sep 2025'."""
