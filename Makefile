@@ -128,7 +128,7 @@ wheels: setup
 	rm -rf dist/raw
 	$(PY) tools/check_wheels.py dist
 	$(VENV)/bin/abi3audit --strict --summary dist/tesmar-*-abi3-*.whl
-	@for w in dist/*.whl; do echo "auditwheel show: $$($(VENV)/bin/auditwheel show $$w 2> /dev/null | tr '\n' ' ' | \
+	@for w in dist/*.whl; do echo "auditwheel show $$(basename $$w): $$($(VENV)/bin/auditwheel show $$w 2> /dev/null | tr '\n' ' ' | \
 	  sed -E 's/  +/ /g; s/.*(is consistent with the following platform tag: "[^"]*").*/\1/')"; done
 	@ls -l dist
 
