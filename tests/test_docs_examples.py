@@ -8,6 +8,7 @@ import docs_examples as ex
 PAGES = ex.pages()
 
 
+@pytest.mark.subprocesses  # a page's console examples start the command line, one interpreter each
 @pytest.mark.parametrize("path", PAGES, ids=[str(p.relative_to(ex.ROOT)) for p in PAGES])
 def test_page_examples_run(path, tmp_path):
     missing = ex.missing_programs(path)

@@ -70,6 +70,7 @@ def test_new_key_pair_text_and_parameters(rsa_keys):
     assert core._load_private(private_pem).key_size == core._load_public(public_pem).key_size == 4096
 
 
+@pytest.mark.keygen
 def test_key_generation_runs_on_four_threads_at_once():
     results = [None] * 4
 
