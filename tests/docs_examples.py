@@ -122,7 +122,10 @@ def console_commands(text: str) -> list[tuple[str, str]]:
 def console_env(bin_dir: Path) -> dict:
     """`tesmar` and `python` run this interpreter, with its path, so the examples test what the suite tests."""
     bin_dir.mkdir(exist_ok=True)
-    for name, args in (("tesmar", "-m tesmar"), ("python", "")):
+    # `tesmar` is the console script's entry point itself, not `-m tesmar`: a build tree on
+    # PYTHONPATH (make test-system, make asan) holds the extension as a module, not a package.
+    entry = "-c 'import sys; from tesmar.cli import main; sys.exit(main())'"
+    for name, args in (("tesmar", entry), ("python", "")):
         script = bin_dir / name
         script.write_text(f'#!/bin/sh\nexec "{sys.executable}" {args} "$@"\n')
         script.chmod(0o755)
