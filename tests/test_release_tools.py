@@ -16,11 +16,14 @@ sys.path.insert(0, str(TOOLS))
 
 import deps  # noqa: E402
 
-check_wheels = pytest.importorskip("check_wheels", reason="pyelftools is not installed (make setup installs it)")
-
 import tesmar  # noqa: E402
 
 EXTENSION = pathlib.Path(tesmar.__spec__.origin)
+
+
+@pytest.fixture
+def check_wheels():
+    return pytest.importorskip("check_wheels", reason="pyelftools is not installed (make setup installs it)")
 
 
 def wheel(tmp_path, name, members):
@@ -38,27 +41,27 @@ def this_machine():
 # The built extension stands in for any library: named as a library beside the extension, so only
 # the rules for every library apply (a system-OpenSSL build links libcrypto, which the extension
 # of a wheel must not).
-def test_wheel_check_passes_a_library_within_the_floor_and_reports_its_glibc(tmp_path, capsys):
+def test_wheel_check_passes_a_library_within_the_floor_and_reports_its_glibc(check_wheels, tmp_path, capsys):
     w = wheel(tmp_path, f"tesmar-1-cp313-abi3-linux_{this_machine()}.whl", {"tesmar/helper.so": EXTENSION})
     assert check_wheels.check(w, (99,)) == []
     assert "newest glibc symbol 2." in capsys.readouterr().out
 
 
-def test_wheel_check_reports_symbols_newer_than_the_floor(tmp_path):
+def test_wheel_check_reports_symbols_newer_than_the_floor(check_wheels, tmp_path):
     # The native build links this machine's glibc (2.36 here): it needs symbols newer than 2.0.
     w = wheel(tmp_path, f"tesmar-1-cp313-abi3-linux_{this_machine()}.whl", {"tesmar/helper.so": EXTENSION})
     faults = check_wheels.check(w, (2, 0))
     assert len(faults) == 1 and "newer than the floor 2.0" in faults[0]
 
 
-def test_wheel_check_reports_a_library_of_another_architecture(tmp_path):
+def test_wheel_check_reports_a_library_of_another_architecture(check_wheels, tmp_path):
     other = "aarch64" if this_machine() == "x86_64" else "x86_64"
     w = wheel(tmp_path, f"tesmar-1-cp313-abi3-linux_{other}.whl", {"tesmar/helper.so": EXTENSION})
     faults = check_wheels.check(w, (99,))
     assert len(faults) == 1 and f"in a wheel tagged for {other}" in faults[0]
 
 
-def test_wheel_check_reports_an_extension_linking_openssl_and_exporting_another_init(tmp_path):
+def test_wheel_check_reports_an_extension_linking_openssl_and_exporting_another_init(check_wheels, tmp_path):
     # The interpreter's ssl module does both: it needs libcrypto and exports PyInit__ssl.
     import _ssl
     needed = subprocess.run(["ldd", _ssl.__file__], capture_output=True, text=True).stdout
@@ -70,7 +73,7 @@ def test_wheel_check_reports_an_extension_linking_openssl_and_exporting_another_
     assert "links OpenSSL dynamically" in faults[0] and "not only PyInit_tesmar" in faults[1]
 
 
-def test_wheel_check_reports_a_wheel_without_a_library(tmp_path):
+def test_wheel_check_reports_a_wheel_without_a_library(check_wheels, tmp_path):
     readme = tmp_path / "README"
     readme.write_text("x")
     w = wheel(tmp_path, f"tesmar-1-cp313-abi3-linux_{this_machine()}.whl", {"tesmar/README": readme})
