@@ -7,7 +7,8 @@ into the extension shows (small inputs, Base64 text in and out, keyword argument
 OTHER is a folder holding another build's `tesmar` package (for example a copy of an earlier
 build's site-packages/tesmar); the build this interpreter imports is the first column. Each round
 runs both builds in fresh processes, in alternating order, so that a busy moment of the machine
-falls on both; the table shows each build's median over the rounds and their ratio.
+falls on both; the table shows each build's best round (as timeit advises: interference only ever
+slows a round down) and their ratio.
 
 --instructions counts instructions per call instead (valgrind's callgrind: N calls minus none,
 divided by N), which a busy machine does not disturb.
@@ -15,7 +16,6 @@ divided by N), which a busy machine does not disturb.
 import argparse
 import json
 import os
-import statistics
 import subprocess
 import sys
 from pathlib import Path
@@ -113,12 +113,12 @@ def main():
     this, other = runs["this"][0]["origin"], runs["other"][0]["origin"]
     if this == other:
         sys.exit(f"both runs imported {this}: is OTHER shadowed by an installed tesmar?")
-    print(f"this:  {this}\nother: {other}\n{args.rounds} rounds, median calls/s")
+    print(f"this:  {this}\nother: {other}\nbest of {args.rounds} rounds, calls/s")
     for case in runs["this"][0]:
         if case == "origin":
             continue
-        a = statistics.median(r[case] for r in runs["this"])
-        b = statistics.median(r[case] for r in runs["other"])
+        a = max(r[case] for r in runs["this"])
+        b = max(r[case] for r in runs["other"])
         print(f"  {case:<36} this {a:>12,.0f}   other {b:>12,.0f}   ratio {a / b:5.3f}")
 
 

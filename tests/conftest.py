@@ -1,4 +1,13 @@
 import pytest
+from hypothesis import settings
+
+import emulation
+
+# Under emulation a single example can outlast any deadline, and a tenth of the examples is what
+# the time allows (tests that set their own count take emulation.examples(count)).
+settings.register_profile("emulated", deadline=None, max_examples=10)
+if emulation.EMULATED:
+    settings.load_profile("emulated")
 
 
 @pytest.fixture(scope="session")
@@ -6,7 +15,7 @@ def rsa_keys():
     """One RSA-4096 pair (private_pem, public_pem) from tesmar, shared by the whole session."""
     from tesmar.rsa import core
 
-    return core.new_key_pair()
+    return emulation.pem_pair("rsa") or core.new_key_pair()
 
 
 @pytest.fixture

@@ -23,6 +23,18 @@ def test_only_the_init_function_is_exported():
     assert [line.split()[-1] for line in out.stdout.splitlines()] == ["PyInit_tesmar"]
 
 
+def test_extension_uses_only_the_stable_abi():
+    # One file for every CPython from 3.13 on: named for the stable ABI, and importing nothing from
+    # the interpreter outside the stable ABI of 3.13 (abi3audit knows which symbols that is).
+    assert EXTENSION.name.endswith(".abi3.so")
+    audit = Path(sys.executable).parent / "abi3audit"
+    if not audit.exists():
+        pytest.skip("abi3audit is not installed (make setup installs it)")
+    result = subprocess.run([str(audit), "--strict", "--assume-minimum-abi3", "3.13", str(EXTENSION)],
+                            capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
 def test_default_build_links_the_pinned_openssl_statically():
     if not STATIC:
         pytest.skip("this is the system-OpenSSL build (TESMAR_OPENSSL=system)")

@@ -15,6 +15,9 @@ from tesmar.aes import core as aes
 from tesmar.hybrid import core as hybrid
 from tesmar.password import core as password
 
+# Every case starts the command line in fresh interpreters: seconds each under emulation.
+pytestmark = pytest.mark.subprocesses
+
 SUBCOMMANDS = ["keygen", "encrypt", "decrypt", "sign", "verify", "password", "inspect", "info"]
 KEY = "cli key text"
 CHUNK = ["--chunk-size", "4096"]

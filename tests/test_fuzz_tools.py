@@ -105,6 +105,7 @@ def stream_out_then_fail(original):
     ("signature", "tesmar.quantum.core", "verify", accept_anything),
     ("files", "tesmar.files.core", "aes_decrypt_file", stream_out_then_fail),
 ])
+@pytest.mark.keygen  # the soak material makes Classic McEliece and RSA-4096 pairs
 def test_soak_operations_report_planted_faults(monkeypatch, soak_material, family, module, name, fault):
     import importlib
     import random

@@ -9,6 +9,7 @@ from cryptography.hazmat.primitives.asymmetric import padding, rsa
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 from hypothesis import given, settings, strategies as st
 
+from emulation import examples
 import tesmar
 import tesmar.sync
 from tesmar.errors import DecryptionError, InvalidInputError, TesmarError
@@ -282,7 +283,7 @@ def test_text_variants(keys):
         core.decrypt_str(base64.b64encode(core.encrypt_bytes(b"\xc3", public_pem)).decode(), private_pem)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(prefix=st.sampled_from([b"", b"HYBR", b"\x00\x02\x00\x00"]), body=st.binary(max_size=700))
 def test_arbitrary_blobs_fail_cleanly(rsa_keys, prefix, body):
     with pytest.raises(DecryptionError):

@@ -10,6 +10,7 @@ import threading
 import pytest
 from hypothesis import given, settings, strategies as st
 
+from emulation import examples
 import tesmar
 import tesmar.sync
 from tesmar.errors import InvalidInputError, TesmarError
@@ -63,7 +64,7 @@ def test_default_iterations_everywhere():
     assert core.verify_password(PW, records[0])
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @given(password=st.text(max_size=300), salt=st.binary(max_size=200), iterations=st.integers(1, 40),
        length=st.integers(1, 300), name=st.sampled_from(["SHA512", "sha512", "SHA256", "sha256", "Sha256"]))
 def test_derive_matches_hashlib(password, salt, iterations, length, name):

@@ -10,6 +10,7 @@ from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 from cryptography.hazmat.primitives.kdf.hkdf import HKDF
 from hypothesis import given, settings, strategies as st
 
+from emulation import examples
 from tesmar.errors import DecryptionError
 from tesmar.quantum import core
 
@@ -17,7 +18,7 @@ GCM_FAILURE = "Quantum AES-GCM decryption failed (wrong key or tampered data)"
 aes_keys = st.sampled_from([16, 24, 32]).flatmap(lambda n: st.binary(min_size=n, max_size=n))
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(ikm=st.binary(max_size=80), salt=st.binary(max_size=80), info=st.binary(max_size=40),
        length=st.integers(0, 300))
 def test_hkdf_matches_rfc5869(ikm, salt, info, length):
@@ -31,14 +32,14 @@ def test_hkdf_limits():
         core._hkdf(b"k", b"", b"", 8161)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(key=st.binary(max_size=100), data=st.binary(max_size=300))
 def test_hmac256(key, data):
     assert core._hmac256(key, data) == hmac.new(key, data, hashlib.sha256).digest()
     assert core._gen4_key(key) == hmac.new(key, b"\x01", hashlib.sha256).digest()
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(key=aes_keys, nonce=st.binary(min_size=12, max_size=12), data=st.binary(max_size=200))
 def test_gcm_against_aesgcm(key, nonce, data):
     ct, tag = core._gcm_seal(key, nonce, data)
@@ -88,7 +89,7 @@ def test_gcm_seal_refuses_unusable_keys():
         core._gcm_seal(b"k" * 20, b"n" * 12, b"x")
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(key=aes_keys, iv=st.binary(min_size=16, max_size=16), data=st.binary(max_size=100))
 def test_cbc_against_pkcs7_cbc(key, iv, data):
     padder = padding.PKCS7(128).padder()
@@ -163,7 +164,7 @@ def test_module_constants():
         b"Gen8-Hybrid-X25519-MLKEM", b"Gen6-Frodo-GCM", b"Gen5-CMCE-HMAC", b"Gen7-Hybrid-RSA-Frodo")
 
 
-@settings(max_examples=30, deadline=None)
+@settings(max_examples=examples(30), deadline=None)
 @given(session=st.binary(min_size=32, max_size=32), ss_len=st.sampled_from([16, 24, 32]), data=st.data())
 def test_xor_mix_repeats_the_frodo_secret(session, ss_len, data):
     ss = data.draw(st.binary(min_size=ss_len, max_size=ss_len))

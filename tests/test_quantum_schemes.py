@@ -54,7 +54,7 @@ def test_encryptions_differ(scheme, strength):
         (QuantumGeneration.GEN4, QuantumStrength.STANDARD, "0402", "FrodoKEM-1344-AES"),
         (3, 1, "0601", "FrodoKEM-976-AES"),
         (6, 0, "0600", "FrodoKEM-640-AES"),
-        (1, 0, "0200", "Classic-McEliece-6688128"),
+        pytest.param(1, 0, "0200", "Classic-McEliece-6688128", marks=pytest.mark.keygen),
         (8, 0, "0800", None),
     ],
 )

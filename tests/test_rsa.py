@@ -9,6 +9,7 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
+import emulation
 import tesmar
 import tesmar.sync
 from tesmar.errors import DecryptionError, EncryptionError, InvalidInputError, SignatureError, TesmarError
@@ -35,7 +36,7 @@ def pyca_private(pem):
 
 @pytest.fixture(scope="module")
 def other_keys():
-    return pems(rsa.generate_private_key(65537, 4096))
+    return emulation.pem_pair("rsa-other") or pems(rsa.generate_private_key(65537, 4096))
 
 
 @pytest.fixture(scope="module")
@@ -69,6 +70,7 @@ def test_new_key_pair_text_and_parameters(rsa_keys):
     assert core._load_private(private_pem).key_size == core._load_public(public_pem).key_size == 4096
 
 
+@pytest.mark.keygen
 def test_key_generation_runs_on_four_threads_at_once():
     results = [None] * 4
 

@@ -5,6 +5,10 @@
     python tools/deps.py liboqs             # prints the install prefix of the shared liboqs
     python tools/deps.py liboqs --variant asan   # or tsan: the sanitizer builds
     python tools/deps.py fetch liboqs       # prints the path of the checked tarball
+    python tools/deps.py openssl --target aarch64-linux-gnu.2.28
+                                            # cross-built with zig for that CPU and glibc floor
+    python tools/deps.py zig --target aarch64-linux-gnu.2.28
+                                            # prints the folder of that target's cc, c++, ar, ranlib
 
 Versions, upstream URLs and checksums come from deps/pins.toml, the only place that names them. A
 tarball is taken from $TESMAR_DEPS_DIR when it holds one of the pinned name, else downloaded from
@@ -12,6 +16,11 @@ the pinned URL into the cache; its sha256 is checked either way. Each build goes
 <cache>/<name>-<version>-<key>/, where the key digests the checksum and every flag and compiler
 that shapes the result, so a build is made once and reused by every clone on the machine.
 <cache> is $TESMAR_CACHE_DIR, else ${XDG_CACHE_HOME:-~/.cache}/tesmar/deps.
+
+Without --target the builds use the machine's C compiler ($CC, else cc) for the machine itself. With
+--target they use `zig cc` from the `ziglang` package (installed beside the running interpreter),
+which links against the glibc version named in the target (x86_64-linux-gnu.2.28: no symbol newer
+than glibc 2.28), whatever the machine's own glibc; the release wheels are built that way.
 
 Only the standard library is used: this runs inside pip's isolated build environment too.
 Progress goes to standard error; standard output carries only the answer.
@@ -35,6 +44,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 PINS = ROOT / "deps" / "pins.toml"
+TOOLCHAIN = ROOT / "cmake" / "zig-toolchain.cmake"
 # Bump when the recipes below change in a way the flags do not show.
 RECIPE = "1"
 
@@ -151,6 +161,78 @@ def compiler_id(env_name: str, default: str) -> str:
 
 
 
+# The targets release wheels are built for: zig's target triple with the glibc floor, and the name
+# OpenSSL's Configure gives the same platform.
+TARGETS = {
+    "x86_64-linux-gnu.2.28": "linux-x86_64",
+    "aarch64-linux-gnu.2.28": "linux-aarch64",
+}
+ZIG_PIN = "ziglang==0.17.1"
+# zig names Arm CPUs its own way: liboqs asks for -march=armv8-a+crypto (its generic aarch64
+# build) and -mcpu=cortex-a53+crypto (its Armv8 AES and SHA-2 files), which zig spells
+# -mcpu=generic+crypto and -mcpu=cortex_a53+crypto. The aarch64 wrappers rewrite them.
+ARM_SPELLING = [
+    'for a; do shift',
+    '  case "$a" in',
+    '    -march=armv8-a*) a="-mcpu=generic${a#-march=armv8-a}" ;;',
+    '    -mcpu=cortex-*) a="-mcpu=cortex_${a#-mcpu=cortex-}" ;;',
+    '  esac',
+    '  set -- "$@" "$a"',
+    'done',
+]
+
+
+def zig_spelling(target: str) -> list[str]:
+    return ARM_SPELLING if target.startswith("aarch64-") else []
+
+
+def zig_command() -> list[str]:
+    """zig, from the ziglang package of the running interpreter (installed there when missing)."""
+    probe = [sys.executable, "-m", "ziglang", "version"]
+    if subprocess.run(probe, capture_output=True).returncode != 0:
+        log(f"installing {ZIG_PIN} for the cross builds")
+        subprocess.run([sys.executable, "-m", "pip", "install", "-q", ZIG_PIN], check=True)
+    return [sys.executable, "-m", "ziglang"]
+
+
+def zig_version() -> str:
+    return subprocess.run([*zig_command(), "version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def zig_wrappers(target: str) -> Path:
+    """A folder of cc, c++, ar and ranlib for `target`: small scripts that call zig, for build tools
+    (OpenSSL's Configure, CMake) that take a compiler as one program name.
+
+    zig compiles its C and C++ runtimes for a target once (some two minutes) into its own cache,
+    kept in tesmar's cache so every clone shares it. The scripts name this interpreter, so each
+    interpreter gets its own folder."""
+    if target not in TARGETS:
+        raise DepsError(f"unknown target {target!r}: one of {', '.join(TARGETS)}")
+    zig = zig_command()
+    version = zig_version()
+    where = hashlib.sha256(sys.executable.encode()).hexdigest()[:8]
+    folder = cache_dir() / f"zig-{version}" / "wrappers" / where / target
+    zig_cache = cache_dir() / f"zig-{version}" / "cache"
+    head = ["#!/bin/sh", f"export ZIG_GLOBAL_CACHE_DIR={zig_cache}", f"export ZIG_LOCAL_CACHE_DIR={zig_cache}"]
+    call = " ".join(zig)
+    scripts = {
+        "cc": "\n".join([*zig_spelling(target), f'exec {call} cc -target {target} "$@"']),
+        "c++": "\n".join([*zig_spelling(target), f'exec {call} c++ -target {target} "$@"']),
+        "ar": f'exec {call} ar "$@"',
+        "ranlib": f'exec {call} ranlib "$@"',
+    }
+    for name, line in scripts.items():
+        path = folder / name
+        text = "\n".join([*head, line]) + "\n"
+        if not path.is_file() or path.read_text() != text:
+            folder.mkdir(parents=True, exist_ok=True)
+            partial = path.with_suffix(".part")
+            partial.write_text(text)
+            partial.chmod(0o755)
+            partial.replace(path)
+    return folder
+
+
 VARIANT_CFLAGS = {
     "release": [],
     # AddressSanitizer in the library itself, so its reads of caller buffers are checked too.
@@ -171,22 +253,32 @@ def run(cmd: list[str], cwd: Path, env: dict | None = None, logfile: Path | None
         raise DepsError(f"{' '.join(cmd[:3])} ... failed (exit {result.returncode}) in {cwd}\n{tail}")
 
 
-def openssl_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
+def openssl_recipe(pin: dict, variant: str, target: str | None) -> tuple[list[str], callable]:
     cflags = ["-fPIC", "-O3" if variant == "release" else "-O1", *VARIANT_CFLAGS[variant]]
     options = ["no-shared", "no-tests", "no-docs", "no-apps", "no-module"]
-    key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+    if target is None:
+        key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+    else:
+        options.append(TARGETS[target])
+        # (OpenSSL passes zig no -march or -mcpu, so the wrappers' spelling does not shape it.)
+        key = [RECIPE, pin["sha256"], variant, *options, *cflags, target, f"zig {zig_version()}"]
 
     def build(src: Path, prefix: Path, logfile: Path) -> None:
         env = dict(os.environ, CFLAGS=" ".join(cflags))
+        if target is not None:
+            tools = zig_wrappers(target)
+            env.update(CC=str(tools / "cc"), CXX=str(tools / "c++"), AR=str(tools / "ar"),
+                       RANLIB=str(tools / "ranlib"))
+            env.pop("CROSS_COMPILE", None)
         run(["perl", "./Configure", *options, f"--prefix={prefix}", "--libdir=lib",
              f"--openssldir={prefix}/ssl"], src, env, logfile)
-        run(["make", f"-j{os.cpu_count() or 2}", "build_libs"], src, env, logfile)
+        run(["make", f"-j{min(os.cpu_count() or 2, 2)}", "build_libs"], src, env, logfile)
         run(["make", "install_dev"], src, env, logfile)
 
     return key, build
 
 
-def liboqs_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
+def liboqs_recipe(pin: dict, variant: str, target: str | None) -> tuple[list[str], callable]:
     cflags = VARIANT_CFLAGS[variant]
     options = [
         "-DBUILD_SHARED_LIBS=ON", "-DOQS_BUILD_ONLY_LIB=ON", "-DOQS_DIST_BUILD=ON",
@@ -195,17 +287,25 @@ def liboqs_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
         f"-DOQS_MINIMAL_BUILD={';'.join(pin['mechanisms'])}",
         "-DCMAKE_BUILD_TYPE=Release" if variant == "release" else "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
     ]
-    key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+    if target is None:
+        key = [RECIPE, pin["sha256"], variant, *options, *cflags, compiler_id("CC", "cc")]
+    else:
+        key = [RECIPE, pin["sha256"], variant, *options, *cflags, target, f"zig {zig_version()}",
+               *zig_spelling(target), sha256_of(TOOLCHAIN)]
 
     def build(src: Path, prefix: Path, logfile: Path) -> None:
         cmake, ninja = tool("cmake"), tool("ninja")
+        env = None
+        if target is not None:
+            env = dict(os.environ, TESMAR_TARGET=target, TESMAR_ZIG_WRAPPERS=str(zig_wrappers(target)))
+            options.append(f"-DCMAKE_TOOLCHAIN_FILE={TOOLCHAIN}")
         build_dir = src / "build"
         flags = " ".join(cflags)
         run([cmake, "-S", str(src), "-B", str(build_dir), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
              f"-DCMAKE_INSTALL_PREFIX={prefix}", "-DCMAKE_INSTALL_LIBDIR=lib",
-             f"-DCMAKE_C_FLAGS={flags}", f"-DCMAKE_SHARED_LINKER_FLAGS={flags}", *options], src, None, logfile)
-        run([cmake, "--build", str(build_dir)], src, None, logfile)
-        run([cmake, "--install", str(build_dir)], src, None, logfile)
+             f"-DCMAKE_C_FLAGS={flags}", f"-DCMAKE_SHARED_LINKER_FLAGS={flags}", *options], src, env, logfile)
+        run([cmake, "--build", str(build_dir), "-j", "2"], src, env, logfile)
+        run([cmake, "--install", str(build_dir)], src, env, logfile)
 
     return key, build
 
@@ -213,13 +313,17 @@ def liboqs_recipe(pin: dict, variant: str) -> tuple[list[str], callable]:
 RECIPES = {"openssl": openssl_recipe, "liboqs": liboqs_recipe}
 
 
-def build(name: str, variant: str = "release") -> Path:
-    """The install prefix of `name` built with `variant`, building it first if the cache lacks it."""
+def build(name: str, variant: str = "release", target: str | None = None) -> Path:
+    """The install prefix of `name` built with `variant` (for `target`, else for this machine),
+    building it first if the cache lacks it."""
+    if target is not None and target not in TARGETS:
+        raise DepsError(f"unknown target {target!r}: one of {', '.join(TARGETS)}")
     pin = pins()[name]
-    key_parts, recipe = RECIPES[name](pin, variant)
+    key_parts, recipe = RECIPES[name](pin, variant, target)
     key = hashlib.sha256(json.dumps(key_parts).encode()).hexdigest()[:12]
     root = cache_dir()
-    prefix = root / f"{name}-{pin['version']}-{variant}-{key}"
+    label = variant if target is None else f"{variant}-{target.split('-')[0]}"
+    prefix = root / f"{name}-{pin['version']}-{label}-{key}"
     stamp = prefix / ".tesmar-built"
     if stamp.is_file():
         return with_licence(name, prefix)
@@ -227,7 +331,8 @@ def build(name: str, variant: str = "release") -> Path:
         if stamp.is_file():
             return with_licence(name, prefix)
         tarball = fetch(name)
-        log(f"building {name} {pin['version']} ({variant}) into {prefix}; this happens once per version")
+        log(f"building {name} {pin['version']} ({variant}{', ' + target if target else ''}) into {prefix}; "
+            "this happens once per version")
         work = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=root))
         logfile = work / "build.log"
         try:
@@ -239,7 +344,8 @@ def build(name: str, variant: str = "release") -> Path:
             shutil.rmtree(prefix, ignore_errors=True)
             recipe(tops[0], prefix, logfile)
             (prefix / "build.json").write_text(json.dumps(
-                {"name": name, "version": pin["version"], "variant": variant, "key": key_parts}, indent=1))
+                {"name": name, "version": pin["version"], "variant": variant, "target": target,
+                 "key": key_parts}, indent=1))
             stamp.write_text(pin["sha256"] + "\n")
         except BaseException:
             shutil.rmtree(prefix, ignore_errors=True)
@@ -266,8 +372,11 @@ def with_licence(name: str, prefix: Path) -> Path:
 
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("what", nargs="+", help="openssl, liboqs, or: fetch NAME, version NAME")
+    parser.add_argument("what", nargs="+", help="openssl, liboqs, zig, or: fetch NAME, version NAME")
     parser.add_argument("--variant", default="release", choices=sorted(VARIANT_CFLAGS))
+    parser.add_argument("--target", choices=sorted(TARGETS), default=os.environ.get("TESMAR_TARGET") or None,
+                        help="cross-build with zig for this CPU and glibc floor (default: $TESMAR_TARGET, "
+                             "else this machine with its own compiler)")
     args = parser.parse_args(argv)
     try:
         match args.what:
@@ -275,8 +384,10 @@ def main(argv: list[str]) -> int:
                 print(fetch(name))
             case ["version", name] if name in RECIPES:
                 print(pins()[name]["version"])
+            case ["zig"] if args.target:
+                print(zig_wrappers(args.target))
             case [name] if name in RECIPES:
-                print(build(name, args.variant))
+                print(build(name, args.variant, args.target))
             case _:
                 parser.error(f"unknown request {' '.join(args.what)!r}")
     except DepsError as e:
