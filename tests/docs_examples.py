@@ -125,11 +125,15 @@ def console_env(bin_dir: Path) -> dict:
     # `tesmar` is the console script's entry point itself, not `-m tesmar`: a build tree on
     # PYTHONPATH (make test-system, make asan) holds the extension as a module, not a package.
     entry = "-c 'import sys; from tesmar.cli import main; sys.exit(main())'"
+    env = dict(os.environ)
+    # A sanitizer runtime preloaded into this interpreter (make asan) goes to the interpreter alone:
+    # other programs of the examples (dd, openssl) run as they are.
+    preload = env.pop("LD_PRELOAD", None)
+    restore = f"export LD_PRELOAD='{preload}'\n" if preload else ""
     for name, args in (("tesmar", entry), ("python", "")):
         script = bin_dir / name
-        script.write_text(f'#!/bin/sh\nexec "{sys.executable}" {args} "$@"\n')
+        script.write_text(f'#!/bin/sh\n{restore}exec "{sys.executable}" {args} "$@"\n')
         script.chmod(0o755)
-    env = dict(os.environ)
     env["PATH"] = f"{bin_dir}{os.pathsep}{env.get('PATH', '')}"
     env.pop("TESMAR_KEY", None)
     return env

@@ -51,6 +51,9 @@ def test_targets_report_planted_faults(monkeypatch, module, name, fault, target,
         targets.TARGETS[target][0](data)
 
 
+@pytest.mark.skipif(hasattr(__import__("ctypes").CDLL(None), "__asan_init"),
+                    reason="resident memory under AddressSanitizer's allocator (its quarantine) does not "
+                           "follow what the process keeps")
 def test_memory_check_reports_a_path_that_keeps_what_it_makes(monkeypatch, capsys):
     kept = []
     monkeypatch.setattr(memory, "paths", lambda: {"keeps 200 bytes a call": lambda: kept.append(bytearray(200))})
