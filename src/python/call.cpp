@@ -1,7 +1,9 @@
 #include "python/call.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace tesmar::py {
 
@@ -44,10 +46,16 @@ unsigned long planted_gil_released_count = 0;
 void planted_race(bool gil_released) {
     static const bool planted = std::getenv("TESMAR_PLANT_RACE") != nullptr;
     if (!planted) return;
-    if (gil_released)
+    if (gil_released) {
         ++planted_gil_released_count;
-    else
+        // Stay in the stretch without the GIL long enough that the other thread's write surely falls
+        // into it: otherwise a lock this thread meets on its way back could order the two writes,
+        // and whether the race is seen would depend on timing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ++planted_gil_released_count;
+    } else {
         ++planted_gil_held_count;
+    }
 }
 #endif
 
