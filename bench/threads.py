@@ -89,26 +89,26 @@ def pem_pair():
     return (KEYS / "rsa_public.pem").read_text(), (KEYS / "rsa_private.pem").read_text()
 
 
-def hybrid_rows(sizes):
-    from tesmar.hybrid import core as hybrid
+def envelope_rows(family, decrypt, sizes):
+    """Data encryption and decryption under the shared RSA pair: the hybrid core or the RSA core."""
+    import importlib
 
+    core = importlib.import_module(f"tesmar.{family}.core")
+    encrypt, opened = core.encrypt_bytes, getattr(core, decrypt)
     public, private = pem_pair()
     for n in sizes:
         data = os.urandom(n)
-        blob = hybrid.encrypt_bytes(data, public)
-        yield "hybrid", "encrypt_bytes", n, lambda d=data: hybrid.encrypt_bytes(d, public)
-        yield "hybrid", "decrypt_auto", n, lambda b=blob: hybrid.decrypt_auto(b, private)
+        blob = encrypt(data, public)
+        yield family, "encrypt_bytes", n, lambda d=data: encrypt(d, public)
+        yield family, decrypt, n, lambda b=blob: opened(b, private)
+
+
+def hybrid_rows(sizes):
+    return envelope_rows("hybrid", "decrypt_auto", sizes)
 
 
 def rsa_rows(sizes):
-    from tesmar.rsa import core as rsa
-
-    public, private = pem_pair()
-    for n in sizes:
-        data = os.urandom(n)
-        blob = rsa.encrypt_bytes(data, public)
-        yield "rsa", "encrypt_bytes", n, lambda d=data: rsa.encrypt_bytes(d, public)
-        yield "rsa", "decrypt_bytes", n, lambda b=blob: rsa.decrypt_bytes(b, private)
+    return envelope_rows("rsa", "decrypt_bytes", sizes)
 
 
 class Sink(io.RawIOBase):

@@ -301,7 +301,7 @@ PyType_Slot slots[] = {
 };
 
 // Made only by the module loader, and as immutable as a built-in function.
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "tesmar.native_function",
     sizeof(NativeFunction),
     0,
@@ -314,7 +314,7 @@ PyType_Spec spec = {
 
 int init_function_type() {
     if (native_function_type) return 0;
-    native_function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    native_function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     return native_function_type ? 0 : -1;
 }
 

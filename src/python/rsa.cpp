@@ -25,9 +25,9 @@ struct KeyObject {
 // module refuses subinterpreters). None can be instantiated or changed from Python.
 constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
-// Makes `type` from `spec` on first use; nullptr with the error set if that fails.
-PyTypeObject* ready(PyTypeObject*& type, PyType_Spec& spec) {
-    if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+// Makes `type` from `type_spec` on first use; nullptr with the error set if that fails.
+PyTypeObject* ready(PyTypeObject*& type, PyType_Spec& type_spec) {
+    if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     return type;
 }
 
