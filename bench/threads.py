@@ -1,26 +1,34 @@
 """Total throughput of every operation that takes data on 1, 2 and 4 threads of one process.
 
-Every thread calls the same function in a loop on the same (read-only) inputs; a cell is the
+Every thread calls the same function in a loop on the same (read-only) inputs; a sample is the
 number of calls all threads finished divided by the wall time they took. A row meets the goal
 when 2 threads give at least 0.95x of 1 thread (at least 1.8x where one call takes 50 us or more,
 so the work behind a released GIL really runs on both cores) and 4 threads give at least 0.95x
-of 2. The machine is shared, so a row that misses is measured again (up to --retries times) and
-each cell keeps its best rate: a slow run says something about the neighbours, not the code.
+of 2.
 
-Usage: python bench/threads.py [--quick] [--seconds S] [--threads 1,2,4] [--save FILE]
-                               [--against FILE] [--quiet SHARE [--patience S]] [--calls N] [family ...]
-Families: aes hybrid rsa files password quantum signature. --quick: three sizes, short cells.
+A cell is the median of --rounds samples, taken in rounds that interleave the thread counts (1, 2,
+4, then 2, 4, 1, ...), so every count sees the same spells of a shared or virtual machine. (On a
+virtual machine the speed of one core can jump by half for a fraction of a second and fall back:
+the best of a few runs then compares one count's lucky spell with another's ordinary one, while
+the median of interleaved samples compares like with like.)
+
+Usage: python bench/threads.py [--quick] [--seconds S] [--rounds R] [--threads 1,2,4] [--save FILE]
+                               [--against FILE] [--passes N [--quiet SHARE [--patience S]]]
+                               [--calls N] [family ...]
+Families: aes hybrid rsa files password quantum signature. --quick: three sizes, fewer rounds.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
-one's (another build's, run with its own PYTHONPATH). On a shared machine, --passes N measures the
-rows that miss the goal again, up to N more times, each cell keeping its best rate; with
---quiet 0.9 each of those runs first waits (up to --patience seconds) until the other processes
-leave 90% of the CPU idle. A row shows the idle share each of its runs started with.
+one's (another build's, run with its own PYTHONPATH). --passes N measures the rows that miss the
+goal again, up to N more times, each pass adding --rounds more samples to every cell of the row
+(the median is over all of them); with --quiet 0.9 each pass first waits (up to --patience
+seconds) until the other processes leave 90% of the CPU idle. A row shows the idle share each of
+its passes started with.
 """
 import argparse
 import io
 import json
 import os
 import pathlib
+import statistics
 import sys
 import tempfile
 import threading
@@ -240,17 +248,13 @@ def verdict(call_us, rates):
     return two >= (1.8 if call_us >= SLOW_CALL_US else 0.95) and rates[4] / rates[2] >= 0.95
 
 
-def measure(fn, thread_counts, seconds, retries, calls, quiet=None):
-    rates = {}
-    idle = []
-    for attempt in range(1 + retries):
-        if quiet:
-            idle.append(wait_for_quiet(*quiet))
-        for n in thread_counts:
-            rates[n] = max(rates.get(n, 0.0), throughput(fn, n, seconds, calls))
-        if 1 not in rates or verdict(1e6 / rates[1], rates) is not False:
-            break
-    return rates, attempt + 1, idle
+def measure(fn, thread_counts, seconds, rounds, calls, samples):
+    """Adds `rounds` samples of every thread count to `samples` ({count: [rates]}), the counts
+    interleaved and their order turned each round."""
+    for r in range(rounds):
+        turn = r % len(thread_counts)
+        for n in thread_counts[turn:] + thread_counts[:turn]:
+            samples.setdefault(n, []).append(throughput(fn, n, seconds, calls))
 
 
 def rate_text(calls, size, family):
@@ -270,17 +274,18 @@ class Row:
         self.name = f"{family} {label}"
         self.key = f"{self.name} {size}"
         self.size_text = f"{size:,} it." if family == "password" else size_label(size)
-        self.rates, self.runs, self.idle = {}, 0, []
+        self.samples, self.rates, self.idle, self.passes = {}, {}, [], 0
         self.call_us = None
 
-    def measure(self, thread_counts, seconds, retries, calls, quiet):
+    def measure(self, thread_counts, seconds, rounds, calls, quiet):
+        if quiet:
+            self.idle.append(wait_for_quiet(*quiet))
         if self.call_us is None:
             self.call_us = call_seconds(self.fn) * 1e6
         cell = max(seconds, min(2.0, 6 * self.call_us / 1e6))
-        rates, runs, idle = measure(self.fn, thread_counts, cell, retries, calls, quiet)
-        self.rates = {n: max(r, self.rates.get(n, 0.0)) for n, r in rates.items()}
-        self.runs += runs
-        self.idle += idle
+        measure(self.fn, thread_counts, cell, rounds, calls, self.samples)
+        self.passes += 1
+        self.rates = {n: statistics.median(s) for n, s in self.samples.items()}
         if 1 in self.rates:
             self.call_us = 1e6 / self.rates[1]
 
@@ -300,8 +305,8 @@ class Row:
             line += f" {rate_text(other, self.size, self.family):>15} {rates[1] / other:5.2f}x"
         if self.verdict() is False:
             line += "  MISS"
-        if self.runs > 1:
-            line += f"  ({self.runs} runs)"
+        if self.passes > 1:
+            line += f"  ({self.passes} passes, {len(self.samples[thread_counts[0]])} samples)"
         if self.idle and None not in self.idle:
             line += "  idle " + "/".join(f"{i:.0%}" for i in self.idle)
         return line
@@ -310,14 +315,14 @@ class Row:
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("families", nargs="*", default=list(FAMILIES))
-    parser.add_argument("--quick", action="store_true", help="three sizes, short cells")
+    parser.add_argument("--quick", action="store_true", help="three sizes, fewer rounds")
     parser.add_argument("--seconds", type=float, default=None, help="length of one cell")
     parser.add_argument("--threads", default="1,2,4")
-    parser.add_argument("--retries", type=int, default=2)
+    parser.add_argument("--rounds", type=int, default=None, help="samples of each cell (7; --quick 3)")
     parser.add_argument("--passes", type=int, default=0, help="after the first pass, this many more over the "
-                        "rows that still miss the goal (each waits for --quiet first, when given)")
+                        "rows that still miss the goal (each adds --rounds samples; waits for --quiet first, when given)")
     parser.add_argument("--quiet", type=float, metavar="SHARE", help="in the passes after the first, before "
-                        "each run of a row, wait until this share of the CPU is idle (0.9: the other "
+                        "each row, wait until this share of the CPU is idle (0.9: the other "
                         "processes use under a tenth)")
     parser.add_argument("--patience", type=float, default=30, help="the longest wait for --quiet, in seconds")
     parser.add_argument("--calls", type=int, help="a fixed number of calls on each thread instead of a "
@@ -328,14 +333,15 @@ def main(argv):
     unknown = set(args.families) - set(FAMILIES)
     if unknown:
         parser.error(f"unknown families: {' '.join(sorted(unknown))}")
-    seconds = args.seconds or (0.08 if args.quick else 0.2)
+    seconds = args.seconds or (0.05 if args.quick else 0.1)
+    rounds = args.rounds or (3 if args.quick else 7)
     thread_counts = [int(n) for n in args.threads.split(",")]
     against = json.loads(pathlib.Path(args.against).read_text()) if args.against else {}
     quiet = (args.quiet, args.patience) if args.quiet else None
-    retries = 0 if args.calls else args.retries
+    rounds = 1 if args.calls else rounds
 
     print(f"{os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.2f}; cells of {seconds:g} s, "
-          f"the best of up to {1 + args.retries} runs where a row misses the goal")
+          f"each the median of {rounds} interleaved samples")
     head = f"{'operation':<32} {'size':>7} {'us/call':>9}"
     head += "".join(f" {f'{n} thread' + ('s' if n > 1 else ''):>13}" for n in thread_counts)
     if {1, 2} <= set(thread_counts):
@@ -350,7 +356,7 @@ def main(argv):
     for family, label, size, fn in rows(args.families, args.quick):
         row = Row(family, label, size, fn)
         # The first pass only notes how quiet the machine was; the passes after it wait for quiet.
-        row.measure(thread_counts, seconds, retries, args.calls, quiet and (args.quiet, 0))
+        row.measure(thread_counts, seconds, rounds, args.calls, quiet and (args.quiet, 0))
         if args.calls:
             row.rates = {n: row.rates[n] for n in thread_counts}
         print(row.line(thread_counts, against) if not args.calls else row.line(thread_counts, {}).replace("  MISS", ""),
@@ -362,11 +368,11 @@ def main(argv):
             break
         print(f"-- pass {n + 2}: {len(again)} rows again, load average {os.getloadavg()[0]:.2f}", flush=True)
         for row in again:
-            row.measure(thread_counts, seconds, retries, args.calls, quiet)
+            row.measure(thread_counts, seconds, rounds, args.calls, quiet)
             print(row.line(thread_counts, against), flush=True)
     misses = [f"{row.name} {row.size_text}" for row in table if row.verdict() is False]
     if args.passes:
-        print("-- all rows, the best of every pass:")
+        print("-- all rows, the medians over every pass:")
         for row in table:
             print(row.line(thread_counts, against))
     print(f"{len(table)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"

@@ -4,6 +4,7 @@ import io
 import os
 import subprocess
 import sys
+import tempfile
 
 import pytest
 from cryptography.hazmat.primitives import hashes, serialization
@@ -76,11 +77,23 @@ def test_hybrid_files_are_the_written_layout_both_ways(rsa_keys, size):
                public_pem, private_pem, data, CHUNK)
 
 
-def test_hybrid_to_a_pipe_spools_and_from_a_pipe_reads_short_pieces(rsa_keys):
+def spill_counter(monkeypatch):
+    """Counts the anonymous temporary files the file functions open."""
+    opened = []
+    real = tempfile.TemporaryFile
+    monkeypatch.setattr(tempfile, "TemporaryFile", lambda *a, **k: opened.append(1) or real(*a, **k))
+    return opened
+
+
+# The ciphertext waits for its tag in memory up to 256 KiB (at this chunk size), beyond that on disk.
+@pytest.mark.parametrize("size, spills", [(HEAD + 3 * CHUNK, 0), (300_000, 1)])
+def test_hybrid_to_a_pipe_spools_and_from_a_pipe_reads_short_pieces(rsa_keys, monkeypatch, size, spills):
     private_pem, public_pem = rsa_keys
-    data = os.urandom(HEAD + 3 * CHUNK)
+    data = os.urandom(size)
     pipe = Pipe(data)
+    opened = spill_counter(monkeypatch)
     files.hybrid_encrypt_file(pipe, pipe, public_pem, chunk_size=CHUNK)
+    assert len(opened) == spills
     blob = bytes(pipe.written)
     assert hybrid.decrypt_auto(blob, private_pem) == data
     back = Pipe(blob)
@@ -184,17 +197,21 @@ def test_tampered_input_fails_as_in_memory_and_leaves_no_output(rsa_keys, tmp_pa
     assert sorted(p.name for p in tmp_path.iterdir()) == ["plain"]
 
 
-@pytest.mark.parametrize("size", [100, 300_000])  # plaintext that waits in memory, and in a temporary file
-def test_a_file_object_gets_plaintext_only_once_the_tag_checks(size):
+# Plaintext waits in memory up to 256 KiB or one chunk, whichever is larger, beyond that on disk.
+@pytest.mark.parametrize("size", [100, 300_000])
+def test_a_file_object_gets_plaintext_only_once_the_tag_checks(size, monkeypatch):
     data = os.urandom(size)
     blob = aes.encrypt_bytes(data, KEY)
+    opened = spill_counter(monkeypatch)
     for chunk in (CHUNK, files.DEFAULT_CHUNK_SIZE):
+        opened.clear()
         stream = io.BytesIO()
         with pytest.raises(DecryptionError):
             files.aes_decrypt_file(io.BytesIO(blob[:-1] + bytes([blob[-1] ^ 1])), stream, KEY, chunk_size=chunk)
         assert stream.getvalue() == b""
         assert files.aes_decrypt_file(io.BytesIO(blob), stream, KEY, chunk_size=chunk) == size
         assert stream.getvalue() == data
+        assert len(opened) == (2 if size > max(256 << 10, chunk) else 0)
 
 
 def test_wrong_keys_fail_as_in_memory(rsa_keys):

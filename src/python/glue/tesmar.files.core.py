@@ -9,8 +9,9 @@ A source is a path or a binary file object open for reading; a target a path or 
 object open for writing. Decryption never lets out plaintext that has not been authenticated: a
 target path receives a temporary file beside it that is renamed into place once the tag checks
 (removed on any failure, the target untouched); a file object receives the plaintext only after
-the check (up to 256 KiB of it waits in memory, more in an anonymous temporary file). Encryption to a path also goes through a
-temporary file renamed into place. New files are created with mode 0600.
+the check (up to 256 KiB or one chunk of it, whichever is larger, waits in memory, more in an
+anonymous temporary file). Encryption to a path also goes through a temporary file renamed into
+place. New files are created with mode 0600.
 
 Each function returns the number of bytes written. ``progress``, when given, is called with the
 number of input bytes processed so far after each piece.
@@ -67,17 +68,20 @@ class _Source:
 
 
 class _Held:
-    """Plaintext waiting for its tag: in memory while it is small, else in an anonymous temporary
-    file. (A temporary file costs system calls, each of which lets the GIL go and waits for it
-    again: for a small input, several times its work when other threads are busy.)"""
+    """Output waiting for a tag: in memory up to 256 KiB or one chunk, whichever is larger (the
+    pieces in flight take about that much already), else in an anonymous temporary file. A
+    temporary file costs system calls, each of which lets the GIL go and waits for it again, and a
+    round trip of every byte through the kernel: for an input of a chunk or two, several times the
+    work of the cipher, and what two threads doing it at once scale worst on."""
 
-    LIMIT = 256 << 10
+    FLOOR = 256 << 10
 
-    def __init__(self):
+    def __init__(self, chunk_size):
+        self._limit = max(self.FLOOR, chunk_size)
         self._blocks, self._size, self._file = [], 0, None
 
     def write(self, data):
-        if self._file is None and self._size + len(data) > self.LIMIT:
+        if self._file is None and self._size + len(data) > self._limit:
             self._file = tempfile.TemporaryFile()
             for block in self._blocks:
                 self._file.write(block)
@@ -88,13 +92,13 @@ class _Held:
         else:
             self._file.write(data)
 
-    def copy_to(self, target):
+    def copy_to(self, target, chunk_size=DEFAULT_CHUNK_SIZE):
         if self._file is None:
             for block in self._blocks:
                 target.write(block)
         else:
             self._file.seek(0)
-            shutil.copyfileobj(self._file, target, DEFAULT_CHUNK_SIZE)
+            shutil.copyfileobj(self._file, target, chunk_size)
 
     def close(self):
         self._blocks = []
@@ -105,7 +109,7 @@ class _Held:
 class _Target:
     """Where output goes. held: nothing reaches the caller's file object before commit()."""
 
-    def __init__(self, target, held):
+    def __init__(self, target, held, chunk_size=DEFAULT_CHUNK_SIZE):
         self._path = None
         self._final = None
         self.count = 0
@@ -119,7 +123,7 @@ class _Target:
             self._target = path
         elif held:
             self._final = target
-            self.stream = _Held()
+            self.stream = _Held(chunk_size)
         else:
             self.stream = target
 
@@ -177,8 +181,8 @@ class _Target:
             self.discard()
 
 
-def _run(source, target, held, work):
-    with _Source(source) as src, _Target(target, held) as out:
+def _run(source, target, held, work, chunk_size):
+    with _Source(source) as src, _Target(target, held, chunk_size) as out:
         work(src.stream, out)
         out.commit()
         return out.count
@@ -198,7 +202,8 @@ def _pump(src, out, chunk_size, update, first, progress):
 
 def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
     """The hybrid layout has its tag before the ciphertext: it is written in place when the
-    output can seek, else the ciphertext waits in an anonymous temporary file (never in memory)."""
+    output can seek, else the ciphertext waits (as decrypted plaintext does, in memory up to a
+    chunk, beyond that in an anonymous temporary file)."""
     update = lambda chunk: _seal_update(state, chunk)  # noqa: E731, F821 (native)
     if out.seekable():
         start = out.stream.tell()
@@ -210,14 +215,15 @@ def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
         out.stream.write(tag)
         out.stream.seek(end)
         return
-    with tempfile.TemporaryFile() as spool:
+    spool = _Held(chunk_size)
+    try:
         spooled = _Target(spool, held=False)
         _pump(src, spooled, chunk_size, update, first, progress)
         tag = _seal_end(state)  # noqa: F821
         out.write(header[:tag_at] + tag + header[tag_at + len(tag):])
-        spool.seek(0)
-        while block := spool.read(chunk_size):
-            out.write(block)
+        spool.copy_to(out, chunk_size)
+    finally:
+        spool.close()
 
 
 def aes_encrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
@@ -239,7 +245,7 @@ def aes_encrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_
         _pump(src, out, chunk_size, lambda chunk: _seal_update(state, chunk), first, progress)  # noqa: F821
         out.write(_seal_end(state))  # noqa: F821
 
-    return _run(source, target, False, work)
+    return _run(source, target, False, work, chunk_size)
 
 
 def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
@@ -261,7 +267,7 @@ def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_
         _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
         _open_end(state)  # noqa: F821
 
-    return _run(source, target, True, work)
+    return _run(source, target, True, work, chunk_size)
 
 
 def hybrid_encrypt_file(source, target, public_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
@@ -282,7 +288,7 @@ def hybrid_encrypt_file(source, target, public_pem: "str", *, chunk_size: "int" 
         state, header, tag_at = _hybrid_seal_begin(public_pem)  # noqa: F821
         _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress)
 
-    return _run(source, target, False, work)
+    return _run(source, target, False, work, chunk_size)
 
 
 def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
@@ -305,7 +311,7 @@ def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int"
         _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
         _open_end(state)  # noqa: F821
 
-    return _run(source, target, True, work)
+    return _run(source, target, True, work, chunk_size)
 
 
 __all__ = ["DEFAULT_CHUNK_SIZE", "aes_encrypt_file", "aes_decrypt_file", "hybrid_encrypt_file", "hybrid_decrypt_file"]
