@@ -15,7 +15,8 @@ the median of interleaved samples compares like with like.)
 Usage: python bench/threads.py [--quick] [--seconds S] [--rounds R] [--threads 1,2,4] [--save FILE]
                                [--against FILE] [--passes N [--quiet SHARE [--patience S]]]
                                [--calls N] [family ...]
-Families: aes hybrid rsa files password quantum signature. --quick: three sizes, fewer rounds.
+Families: aes hybrid rsa files password quantum signature peer (other libraries' calls, printed
+as the machine's measure and not judged). --quick: three sizes, fewer rounds.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
 one's (another build's, run with its own PYTHONPATH). --passes N measures the rows that miss the
 goal again, up to N more times, each pass adding --rounds more samples to every cell of the row
@@ -119,6 +120,21 @@ def rsa_rows(sizes):
     return envelope_rows("rsa", "decrypt_bytes", sizes)
 
 
+def peer_rows(sizes):
+    """Not ours, not judged: what this machine and interpreter allow. hashlib lets the GIL go from
+    2 KiB, so its 1 MiB row is two cores' worth of native work with almost no Python between; pyca
+    cryptography's AES-GCM is the same work as ours behind another GIL policy."""
+    import hashlib
+
+    from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
+    aead, nonce = AESGCM(bytes(32)), bytes(12)
+    for n in sizes:
+        data = os.urandom(n)
+        yield "peer", "hashlib sha256", n, lambda d=data: hashlib.sha256(d).digest()
+        yield "peer", "pyca AESGCM encrypt", n, lambda d=data: aead.encrypt(nonce, d, None)
+
+
 class Sink(io.RawIOBase):
     """A write-only target that keeps nothing."""
 
@@ -190,7 +206,8 @@ def signature_rows(sizes):
 
 
 FAMILIES = {"aes": aes_rows, "hybrid": hybrid_rows, "rsa": rsa_rows, "files": files_rows,
-            "password": password_rows, "quantum": quantum_rows, "signature": signature_rows}
+            "password": password_rows, "quantum": quantum_rows, "signature": signature_rows,
+            "peer": peer_rows}
 
 
 def rows(families, quick):
@@ -290,7 +307,7 @@ class Row:
             self.call_us = 1e6 / self.rates[1]
 
     def verdict(self):
-        return verdict(self.call_us, self.rates)
+        return None if self.family == "peer" else verdict(self.call_us, self.rates)
 
     def line(self, thread_counts, against):
         rates = self.rates

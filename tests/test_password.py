@@ -213,6 +213,47 @@ def test_parse():
     assert core._parse("[]") is None and core._parse("{") is None
 
 
+def json_loads_or_none(text):
+    try:
+        value = json.loads(text)
+    except ValueError:
+        return None
+    return value if isinstance(value, dict) else None
+
+
+def typed(value):
+    """A JSON value with the type of every part, so that 1 and True or "1" and 1 differ."""
+    if isinstance(value, dict):
+        return [(typed(k), typed(v)) for k, v in value.items()]
+    if isinstance(value, list):
+        return [typed(v) for v in value]
+    return type(value), value
+
+
+# Records are read without the json module where the text is of their own short form; everything
+# else goes to json.loads. Texts near that form's edges: short-form pieces mixed with what it
+# leaves out (white space, escapes, other values, long or signed numbers, deep nesting, repeats).
+pieces = st.sampled_from(['{', '}', '"a"', '"salt"', ':', ',', '1', '0', '00', '-1', '12345678901234567',
+                          '123456789012345678', '1234567890123456789', '1.5', '1e3', 'true', 'null', '[', ']',
+                          ' ', '"\\u0041"', '"\\n"', '"\x7f"', '"\xe9"', '"\ud800"', '"\t"', '"a b"',
+                          '{"p":{"q":{"r":1}}}', '{"a":1,"a":"b"}', '"'])
+
+
+@settings(max_examples=examples(1500), deadline=None)
+@given(st.lists(pieces, max_size=14).map("".join))
+def test_parse_is_json_loads(text):
+    assert typed(core._parse(text)) == typed(json_loads_or_none(text))
+
+
+@pytest.mark.parametrize("iterations, written", [(7, "7"), (True, "true")])
+def test_record_writes_the_count_as_json_does(iterations, written):
+    record = core.hash_password(PW, iterations)
+    assert json.loads(record)["parameters"]["iterations"] == iterations
+    assert f'"iterations":{written},' in record
+    assert record == json.dumps(json.loads(record), sort_keys=True, separators=(",", ":"))
+    assert core.verify_password(PW, record)
+
+
 def rehash_record(**parameters):
     return json.dumps({"parameters": parameters})
 

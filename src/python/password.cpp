@@ -1,13 +1,18 @@
 // tesmar.password.core: PBKDF2 password-hash records.
 //
-// Records are JSON read and written by the interpreter's own json module, and their numbers and
-// names go through the interpreter's int() and str(), so a record behaves exactly as it would for
-// Python code reading it. Only the derivation and the comparison are native.
+// Records are JSON read and written as the interpreter's own json module reads and writes them,
+// and their numbers and names go through the interpreter's int() and str(), so a record behaves
+// exactly as it would for Python code reading it. The json module itself is called only for what
+// the short native forms below do not cover: its calls cost more than a short derivation, and all
+// of that time the GIL is held, which is what a second thread hashing passwords waits on.
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <string_view>
 #include <time.h>  // clock_gettime
 
+#include "engine/base64.hpp"
 #include "engine/password.hpp"
 #include "python/call.hpp"
 #include "python/function.hpp"
@@ -114,16 +119,18 @@ PyObject* derive(PyObject* const* args) {
 // The current UTC time to the whole second, as "2026-12-07T11:33:16Z". Read from the clock the
 // host's datetime.now() reads (CLOCK_REALTIME): time() may come from a coarser clock, and a record
 // stamped a second ahead of the caller's own clock would look as if it came from the future.
-PyObject* utc_now_text() {
+// False with OSError set.
+bool utc_now(std::string& out) {
     timespec ts{};
-    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return PyErr_SetFromErrno(PyExc_OSError);
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return PyErr_SetFromErrno(PyExc_OSError), false;
     const std::time_t now = ts.tv_sec;
     std::tm tm{};
-    if (!gmtime_r(&now, &tm)) return PyErr_SetFromErrno(PyExc_OSError);
+    if (!gmtime_r(&now, &tm)) return PyErr_SetFromErrno(PyExc_OSError), false;
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1,
                                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return PyUnicode_FromStringAndSize(buf, n);
+    out.assign(buf, static_cast<std::size_t>(n));
+    return true;
 }
 
 // One line of canonical JSON: sorted keys, no white space, non-ASCII escaped.
@@ -136,17 +143,35 @@ PyObject* canonical_json(PyObject* value) {
 
 PyObject* int_object(std::int64_t v) { return PyLong_FromLongLong(v); }
 
-// One record, in the order of its keys; the iteration count goes in as the caller gave it.
-PyObject* record_text(const password::NewRecord& r, PyObject* iterations) {
-    Ref created(utc_now_text());
-    Ref hash_text(created ? base64_text(r.hash) : nullptr);
+// One record, in the order of its keys; the iteration count goes in as the caller gave it. Every
+// field but the count is ASCII that JSON writes as it stands, so with a plain int (as good as every
+// caller's) the text is written here, character for character what json.dumps writes; any other
+// integer type goes through json.dumps, which writes it its own way (True as true) or refuses it.
+PyObject* record_text(const password::NewRecord& r, PyObject* iterations, std::int64_t count) {
+    std::string created;
+    if (!utc_now(created)) return nullptr;
+    if (PyLong_CheckExact(iterations)) {
+        std::string text = "{\"algorithm\":\"";
+        text += password::ALGORITHM;
+        text += "\",\"createdUtc\":\"" + created + "\",\"hash\":\"" + b64::encode(r.hash) +
+                "\",\"parameters\":{\"hashAlgorithm\":\"";
+        text += password::HASH_ALGORITHM;
+        text += "\",\"iterations\":" + std::to_string(count) +
+                ",\"outputLength\":" + std::to_string(password::OUTPUT_LENGTH) +
+                ",\"saltLength\":" + std::to_string(password::SALT_LENGTH) + "},\"salt\":\"" +
+                b64::encode(r.salt) + "\",\"version\":" + std::to_string(password::VERSION) + "}";
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    Ref hash_text(base64_text(r.hash));
     Ref salt_text(hash_text ? base64_text(r.salt) : nullptr);
-    if (!salt_text) return nullptr;
+    Ref created_text(salt_text ? PyUnicode_FromStringAndSize(created.data(), static_cast<Py_ssize_t>(created.size()))
+                               : nullptr);
+    if (!created_text) return nullptr;
     Ref parameters(Py_BuildValue("{s:s,s:O,s:n,s:n}", "hashAlgorithm", password::HASH_ALGORITHM, "iterations",
                                  iterations, "outputLength", static_cast<Py_ssize_t>(password::OUTPUT_LENGTH),
                                  "saltLength", static_cast<Py_ssize_t>(password::SALT_LENGTH)));
     Ref record(parameters ? Py_BuildValue("{s:s,s:O,s:O,s:O,s:O,s:i}", "algorithm", password::ALGORITHM,
-                                          "createdUtc", created.get(), "hash", hash_text.get(), "parameters",
+                                          "createdUtc", created_text.get(), "hash", hash_text.get(), "parameters",
                                           parameters.get(), "salt", salt_text.get(), "version", password::VERSION)
                           : nullptr);
     return record ? canonical_json(record.get()) : nullptr;
@@ -159,14 +184,89 @@ PyObject* hash_password(PyObject* const* args) {
     return call(
         Gil::pbkdf2(iterations.arg()),
         [&] { return password::new_record(password.arg(), iterations.arg()); },
-        [&](const password::NewRecord& r) { return record_text(r, args[1]); });
+        [&](const password::NewRecord& r) { return record_text(r, args[1], iterations.arg().get()); });
 }
+
+// The short form of JSON that records are written in, read without the json module: objects
+// (nested at most twice) of printable-ASCII strings without escapes and of integers up to 18
+// digits, with no white space. For such text the result is the dict json.loads makes (a repeated
+// key keeps its first place and its last value, as there); anything else is left to json.loads.
+class ShortJson {
+public:
+    explicit ShortJson(std::string_view text) : at_(text.data()), end_(text.data() + text.size()) {}
+
+    // The dict; nullptr when the text is not of the short form (no exception set) or on a
+    // failure of the interpreter's (exception set).
+    PyObject* object(int depth = 0) {
+        if (depth > 1 || !take('{')) return nullptr;
+        Ref dict(PyDict_New());
+        if (!dict) return nullptr;
+        if (take('}')) return dict.release();
+        do {
+            Ref key(string());
+            Ref value(key && take(':') ? this->value(depth) : nullptr);
+            if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+        } while (take(','));
+        return take('}') ? dict.release() : nullptr;
+    }
+    bool at_end() const { return at_ == end_; }
+
+private:
+    bool take(char c) {
+        if (at_ == end_ || *at_ != c) return false;
+        ++at_;
+        return true;
+    }
+    PyObject* value(int depth) {
+        if (at_ == end_) return nullptr;
+        if (*at_ == '"') return string();
+        if (*at_ == '{') return object(depth + 1);
+        return integer();
+    }
+    PyObject* string() {
+        if (!take('"')) return nullptr;
+        const char* start = at_;
+        while (at_ != end_ && *at_ != '"') {
+            if (*at_ < 0x20 || *at_ > 0x7e || *at_ == '\\') return nullptr;
+            ++at_;
+        }
+        if (at_ == end_) return nullptr;
+        const auto size = static_cast<Py_ssize_t>(at_++ - start);
+        return PyUnicode_FromStringAndSize(start, size);
+    }
+    PyObject* integer() {
+        const char* start = at_;
+        long long v = 0;
+        while (at_ != end_ && *at_ >= '0' && *at_ <= '9' && at_ - start < 18) v = v * 10 + (*at_++ - '0');
+        const auto digits = at_ - start;
+        if (digits == 0 || (digits > 1 && *start == '0')) return nullptr;
+        // A number that goes on (more digits, a fraction, an exponent) is not of the short form.
+        if (at_ != end_ && ((*at_ >= '0' && *at_ <= '9') || *at_ == '.' || *at_ == 'e' || *at_ == 'E'))
+            return nullptr;
+        return PyLong_FromLongLong(v);
+    }
+    const char* at_;
+    const char* end_;
+};
 
 // json.loads of the text; None when it is not JSON or not a JSON object.
 PyObject* parse_record(PyObject* hash_json) {
     if (!PyUnicode_Check(hash_json)) {
         PyErr_Format(PyExc_TypeError, "hash_json must be str, not %.200s", type_name(hash_json).c_str());
         return nullptr;
+    }
+    if (PyUnicode_GetLength(hash_json) > 0) {
+        Py_ssize_t n = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(hash_json, &n);
+        if (!text) {
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+            PyErr_Clear();  // lone surrogates: json.loads judges them
+        } else {
+            ShortJson reader({text, static_cast<std::size_t>(n)});
+            Ref dict(reader.object());
+            if (dict && reader.at_end()) return dict.release();
+            if (PyErr_Occurred()) return nullptr;
+        }
     }
     Ref loads(json_function("loads"));
     if (!loads) return nullptr;
