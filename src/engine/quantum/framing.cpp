@@ -27,14 +27,12 @@ KeyPair with_header(std::uint8_t scheme, std::int64_t strength, const oqs::KeyPa
 }
 
 // Sealed in place: the ciphertext is not built apart and copied in after the nonce.
-Bytes gcm_message(ByteView prefix, ByteView key, ByteView data) {
-    Bytes out(prefix.size() + NONCE + data.size() + TAG);
-    std::copy(prefix.begin(), prefix.end(), out.begin());
-    const MutableBytes all(out);
+void gcm_message(ByteView prefix, ByteView key, ByteView data, Sink& out) {
+    const MutableBytes all = out.reserve(prefix.size() + NONCE + data.size() + TAG);
+    std::copy(prefix.begin(), prefix.end(), all.begin());
     const MutableBytes nonce = all.subspan(prefix.size(), NONCE);
     ossl::os_random(nonce);
     aes::gcm_seal(key, nonce, data, all.subspan(prefix.size() + NONCE, data.size()), all.last(TAG));
-    return out;
 }
 
 SecureBytes open_gcm_message(ByteView enc, std::size_t at, ByteView key) {

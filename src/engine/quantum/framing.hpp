@@ -20,11 +20,6 @@ inline constexpr std::size_t HYBRID_SALT = 32;  // schemes 7 and 8
 inline constexpr std::size_t KEY_HEADER = 2;    // scheme byte, strength byte
 inline constexpr std::size_t LENGTH_FIELD = 4;  // u32le
 
-// (encapsulated secret, encrypted message)
-struct Sealed {
-    Bytes capsule;
-    Bytes message;
-};
 
 // Headers included in both keys.
 using KeyPair = oqs::KeyPair;
@@ -67,8 +62,8 @@ KeyPair with_header(std::uint8_t scheme, std::int64_t strength, std::initializer
 KeyPair with_header(std::uint8_t scheme, std::int64_t strength, const oqs::KeyPair& raw);
 
 // The GCM layouts of schemes 4, 6, 7 and 8: prefix (salt, if any) || nonce || ciphertext || tag,
-// the nonce fresh from the system's generator.
-Bytes gcm_message(ByteView prefix, ByteView key, ByteView data);
+// the nonce fresh from the system's generator, written into what `out` reserves.
+void gcm_message(ByteView prefix, ByteView key, ByteView data, Sink& out);
 // Opens such a message whose nonce starts at `at`; the caller has checked that `enc` holds at least
 // at + NONCE + TAG bytes. Failures are gcm_open's.
 SecureBytes open_gcm_message(ByteView enc, std::size_t at, ByteView key);

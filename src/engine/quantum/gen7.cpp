@@ -51,7 +51,7 @@ KeyPair gen7_generate(std::int64_t strength) {
                        {u32le(rsa_priv.size()), rsa_priv, kem.secret_key});
 }
 
-Sealed gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
+Bytes gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength, Sink& message) {
     if (raw.size() < LENGTH_FIELD) invalid("Invalid Gen7 public key");
     const Prefixed pub = split_prefixed(raw);
     if (pub.first.size() != pub.length || pub.rest.empty()) invalid("Invalid Gen7 public key (truncated)");
@@ -68,7 +68,8 @@ Sealed gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
     std::uint8_t salt[HYBRID_SALT];
     ossl::os_random(salt);
     const SecureBytes key = message_key(session_key, kem.shared_secret, salt);
-    return {concat({u32le(wrapped.size()), wrapped, kem.ciphertext}), gcm_message(salt, key, data)};
+    gcm_message(salt, key, data, message);
+    return concat({u32le(wrapped.size()), wrapped, kem.ciphertext});
 }
 
 SecureBytes gen7_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength) {

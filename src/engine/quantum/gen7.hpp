@@ -25,7 +25,7 @@ using der::pkcs1_to_spki;
 using der::RSA_ALG_ID;
 
 KeyPair gen7_generate(std::int64_t strength);
-Sealed gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength);
+Bytes gen7_encrypt(ByteView data, ByteView raw, std::int64_t strength, Sink& message);
 SecureBytes gen7_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength);
 
 }  // namespace tesmar::quantum

@@ -77,10 +77,11 @@ bool sig_verify(const TextArg& alg, const BytesArg& public_key, const BytesArg& 
     }
 }
 
-Sealed encrypt_with(SchemeEncrypt scheme, const BytesArg& data, const BytesArg& raw, const Strength& strength) {
+Bytes encrypt_with(SchemeEncrypt scheme, const BytesArg& data, const BytesArg& raw, const Strength& strength,
+                   Sink& message) {
     const ByteView d = data.get();
     const ByteView r = raw.get();
-    return at_strength(strength, [&](std::int64_t s) { return scheme(d, r, s); });
+    return at_strength(strength, [&](std::int64_t s) { return scheme(d, r, s, message); });
 }
 
 SecureBytes decrypt_with(SchemeDecrypt scheme, const BytesArg& enc, const BytesArg& raw, const BytesArg& secret,
@@ -111,10 +112,10 @@ SecureBytes hkdf(const BytesArg& ikm, const BytesArg& salt, const BytesArg& info
     return quantum::hkdf(i, s, f, static_cast<std::size_t>(n));
 }
 
-Sealed encrypt(const TextArg& message, const BytesArg& public_key) {
+Bytes encrypt(const TextArg& message, const BytesArg& public_key, Sink& sealed) {
     const ByteView key = public_key.get();
     check_public_key(key);
-    return quantum::encrypt(as_bytes(message.get()), key);
+    return quantum::encrypt(as_bytes(message.get()), key, sealed);
 }
 
 Bytes sign(const BytesArg& data, const BytesArg& private_key) {

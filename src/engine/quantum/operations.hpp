@@ -32,9 +32,10 @@ bool sig_verify(const TextArg& alg, const BytesArg& public_key, const BytesArg& 
 
 // ---- the schemes, with the strength as the caller gave it (KeyError names that value).
 
-using SchemeEncrypt = Sealed (*)(ByteView data, ByteView raw_pk, std::int64_t strength);
+using SchemeEncrypt = Bytes (*)(ByteView data, ByteView raw_pk, std::int64_t strength, Sink& message);
 using SchemeDecrypt = SecureBytes (*)(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength);
-Sealed encrypt_with(SchemeEncrypt scheme, const BytesArg& data, const BytesArg& raw, const Strength& strength);
+Bytes encrypt_with(SchemeEncrypt scheme, const BytesArg& data, const BytesArg& raw, const Strength& strength,
+                   Sink& message);
 SecureBytes decrypt_with(SchemeDecrypt scheme, const BytesArg& enc, const BytesArg& raw, const BytesArg& secret,
                          const Strength& strength);
 KeyPair generate_with(KeyPair (*generate)(std::int64_t), const Strength& strength);
@@ -48,7 +49,7 @@ SecureBytes hkdf(const BytesArg& ikm, const BytesArg& salt, const BytesArg& info
 // ---- the public entry points.
 
 // The key is judged before the message is looked at.
-Sealed encrypt(const TextArg& message, const BytesArg& public_key);
+Bytes encrypt(const TextArg& message, const BytesArg& public_key, Sink& sealed);
 // Data that cannot be handed to liboqs fails in the signing step, as the adapter reports it:
 // after the key was judged and liboqs loaded.
 Bytes sign(const BytesArg& data, const BytesArg& private_key);

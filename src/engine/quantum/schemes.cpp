@@ -16,17 +16,15 @@ constexpr std::size_t GEN5_SALT = 32;
 constexpr std::size_t IV = 16;
 
 // Scheme 2 and 5 messages: prefix (salt, if any) || IV || CBC ciphertext || HMAC over all before it.
-Bytes cbc_message(ByteView prefix, ByteView aes_key, ByteView mac_key, ByteView data) {
+void cbc_message(ByteView prefix, ByteView aes_key, ByteView mac_key, ByteView data, Sink& out) {
     const std::size_t covered = prefix.size() + IV + cbc_padded_size(data.size());
-    Bytes out(covered + HMAC_SIZE);
-    std::copy(prefix.begin(), prefix.end(), out.begin());
-    const MutableBytes all(out);
+    const MutableBytes all = out.reserve(covered + HMAC_SIZE);
+    std::copy(prefix.begin(), prefix.end(), all.begin());
     const MutableBytes iv = all.subspan(prefix.size(), IV);
     ossl::os_random(iv);
     cbc_encrypt(data, aes_key, iv, all.subspan(prefix.size() + IV, covered - prefix.size() - IV));
     const Mac mac = hmac256(mac_key, all.first(covered));
     std::copy(mac.begin(), mac.end(), all.begin() + static_cast<std::ptrdiff_t>(covered));
-    return out;
 }
 
 // Checks the MAC (constant time) before anything is decrypted, then opens the CBC part.
@@ -50,10 +48,11 @@ SecureBytes gen4_key(ByteView shared_secret) {
     return key;
 }
 
-Sealed gen4_encrypt(ByteView data, ByteView raw_pk) {
+Bytes gen4_encrypt(ByteView data, ByteView raw_pk, Sink& message) {
     oqs::Encapsulation kem = oqs::encapsulate(frodo(HIGHEST), raw_pk);
     const SecureBytes key = gen4_key(kem.shared_secret);
-    return {std::move(kem.ciphertext), gcm_message({}, key, data)};
+    gcm_message({}, key, data, message);
+    return std::move(kem.ciphertext);
 }
 
 SecureBytes gen4_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule) {
@@ -65,12 +64,13 @@ SecureBytes gen4_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule) {
 
 // ---- scheme 6: FrodoKEM at the key's strength + salted HKDF + AES-256-GCM -----------------------
 
-Sealed gen6_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+Bytes gen6_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength, Sink& message) {
     oqs::Encapsulation kem = oqs::encapsulate(frodo(strength), raw_pk);
     std::uint8_t salt[GEN6_SALT];
     ossl::os_random(salt);
     const SecureBytes key = hkdf(kem.shared_secret, salt, label(GEN6_INFO), AES_KEY);
-    return {std::move(kem.ciphertext), gcm_message(salt, key, data)};
+    gcm_message(salt, key, data, message);
+    return std::move(kem.ciphertext);
 }
 
 SecureBytes gen6_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
@@ -82,10 +82,11 @@ SecureBytes gen6_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::i
 
 // ---- scheme 2: Classic McEliece + AES-256-CBC, MAC keyed with the shared secret ----------------
 
-Sealed gen2_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+Bytes gen2_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength, Sink& message) {
     oqs::Encapsulation kem = oqs::encapsulate(cmce(strength), raw_pk);
     const SecureBytes aes_key = hkdf(kem.shared_secret, {}, {}, AES_KEY);
-    return {std::move(kem.ciphertext), cbc_message({}, aes_key, kem.shared_secret, data)};
+    cbc_message({}, aes_key, kem.shared_secret, data, message);
+    return std::move(kem.ciphertext);
 }
 
 SecureBytes gen2_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
@@ -97,12 +98,13 @@ SecureBytes gen2_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::i
 
 // ---- scheme 5: Classic McEliece + salted HKDF (AES key || MAC key) + AES-256-CBC ----------------
 
-Sealed gen5_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength) {
+Bytes gen5_encrypt(ByteView data, ByteView raw_pk, std::int64_t strength, Sink& message) {
     oqs::Encapsulation kem = oqs::encapsulate(cmce(strength), raw_pk);
     std::uint8_t salt[GEN5_SALT];
     ossl::os_random(salt);
     const SecureBytes dk = hkdf(kem.shared_secret, salt, label(GEN5_INFO), 2 * AES_KEY);
-    return {std::move(kem.ciphertext), cbc_message(salt, dk.view().first(AES_KEY), dk.view().last(32), data)};
+    cbc_message(salt, dk.view().first(AES_KEY), dk.view().last(32), data, message);
+    return std::move(kem.ciphertext);
 }
 
 SecureBytes gen5_decrypt(ByteView enc, ByteView raw_sk, ByteView capsule, std::int64_t strength) {
@@ -129,7 +131,7 @@ SecureBytes gen8_key(ByteView x_ss, ByteView mlkem_ss, ByteView salt) {
 }
 }  // namespace
 
-Sealed gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
+Bytes gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength, Sink& message) {
     if (raw.size() < X25519_SIZE) invalid("Invalid Gen8 public key");
     const ByteView x_pub = raw.first(X25519_SIZE);
     const ByteView mlkem_pub = raw.subspan(X25519_SIZE);
@@ -139,7 +141,8 @@ Sealed gen8_encrypt(ByteView data, ByteView raw, std::int64_t strength) {
     std::uint8_t salt[HYBRID_SALT];
     ossl::os_random(salt);
     const SecureBytes key = gen8_key(x_ss, kem.shared_secret, salt);
-    return {concat({u32le(kem.ciphertext.size()), kem.ciphertext, eph.public_key}), gcm_message(salt, key, data)};
+    gcm_message(salt, key, data, message);
+    return concat({u32le(kem.ciphertext.size()), kem.ciphertext, eph.public_key});
 }
 
 SecureBytes gen8_decrypt(ByteView enc, ByteView raw, ByteView secret, std::int64_t strength) {
@@ -188,18 +191,18 @@ void check_public_key(ByteView public_key) {
     if (public_key.size() <= KEY_HEADER || all_zero) invalid("Invalid or empty quantum public key");
 }
 
-Sealed encrypt(ByteView data, ByteView public_key) {
+Bytes encrypt(ByteView data, ByteView public_key, Sink& message) {
     check_public_key(public_key);
     const ByteView raw = public_key.subspan(KEY_HEADER);
     const std::uint8_t scheme = public_key[0];
     const std::int64_t strength = public_key[1];
     switch (scheme) {
-        case 4: return gen4_encrypt(data, raw);
-        case 6: return gen6_encrypt(data, raw, strength);
-        case 2: return gen2_encrypt(data, raw, strength);
-        case 5: return gen5_encrypt(data, raw, strength);
-        case 7: return gen7_encrypt(data, raw, strength);
-        case 8: return gen8_encrypt(data, raw, strength);
+        case 4: return gen4_encrypt(data, raw, message);
+        case 6: return gen6_encrypt(data, raw, strength, message);
+        case 2: return gen2_encrypt(data, raw, strength, message);
+        case 5: return gen5_encrypt(data, raw, strength, message);
+        case 7: return gen7_encrypt(data, raw, strength, message);
+        case 8: return gen8_encrypt(data, raw, strength, message);
         default: throw Error(ErrorKind::QuantumOperation, unsupported(scheme, "encryption"));
     }
 }
