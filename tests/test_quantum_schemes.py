@@ -15,7 +15,8 @@ FAILURE = {2: "Gen2 HMAC verification failed", 5: "Gen5 HMAC verification failed
 MINIMUM = {2: 48, 4: 28, 5: 80, 6: 44, 7: 60, 8: 60}
 SCHEMES = [2, 4, 5, 6, 7, 8]
 PAIRS = [(s, st) for s in SCHEMES for st in (0, 1, 2) if s != 4 or st == 2]
-TEXTS = ["", "plain ASCII text", "grüße, ✓ and 🚀 beyond ASCII"]
+# The last is long enough to be written straight into the result object (from 64 KiB).
+TEXTS = ["", "plain ASCII text", "grüße, ✓ and 🚀 beyond ASCII", "long ✓ " * 12_000]
 TEXT = "a message long enough to span several AES blocks"
 
 
@@ -231,12 +232,14 @@ def test_plaintext_that_is_not_utf8():
     assert isinstance(info.value.__cause__, UnicodeDecodeError)
 
 
-def test_scheme_functions_take_the_raw_key():
+@pytest.mark.parametrize("data", [b"", b"raw bytes", bytes(range(256)) * 300])
+def test_scheme_functions_take_the_raw_key(data):
     public, private = scheme_pair(6, 1)
-    secret, enc = core._gen6_encrypt(b"raw bytes", public[2:], QuantumStrength.MEDIUM)
-    assert core._gen6_decrypt(enc, private[2:], secret, 1) == b"raw bytes"
-    secret, enc = core._gen4_encrypt(b"", scheme_pair(4, 2)[0][2:])
-    assert core._gen4_decrypt(enc, scheme_pair(4, 2)[1][2:], secret) == b""
+    secret, enc = core._gen6_encrypt(data, public[2:], QuantumStrength.MEDIUM)
+    assert len(enc) == message_length(6, len(data))
+    assert core._gen6_decrypt(enc, private[2:], secret, 1) == data
+    secret, enc = core._gen4_encrypt(data, scheme_pair(4, 2)[0][2:])
+    assert core._gen4_decrypt(enc, scheme_pair(4, 2)[1][2:], secret) == data
 
 
 # ---- scheme 8 ----------------------------------------------------------------------------------

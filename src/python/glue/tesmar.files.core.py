@@ -264,7 +264,7 @@ def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_
             out.write(aes_core.decrypt_bytes(head, key))
             return
         state, consumed = _aes_open_begin(key, head)  # noqa: F821
-        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
+        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), memoryview(head)[consumed:], progress)  # noqa: F821
         _open_end(state)  # noqa: F821
 
     return _run(source, target, True, work, chunk_size)
@@ -308,7 +308,7 @@ def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int"
             out.write(hybrid_core.decrypt_auto(head, private_pem))
             return
         state, consumed = _hybrid_open_begin(private_pem, head)  # noqa: F821
-        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), head[consumed:], progress)  # noqa: F821
+        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), memoryview(head)[consumed:], progress)  # noqa: F821
         _open_end(state)  # noqa: F821
 
     return _run(source, target, True, work, chunk_size)
