@@ -130,3 +130,15 @@ def test_cross_build_keys_differ_by_target_and_leave_the_native_key_alone(monkey
     keys = {t: deps.openssl_recipe(pin, "release", t)[0] for t in deps.TARGETS}
     assert len({str(k) for k in keys.values()}) == len(deps.TARGETS)
     assert all(t in k and deps.TARGETS[t] in k for t, k in keys.items())
+
+
+def test_debroot_prints_only_the_path_whatever_its_commands_print(tmp_path):
+    # A fresh machine installs mmdebstrap first, and apt-get's progress must not become part of
+    # the path the Makefile captures.
+    script = (
+        "import subprocess, sys; sys.path.insert(0, 'tools'); import debroot; "
+        "debroot.print_only(lambda: (print('own noise'), subprocess.run(['echo', 'child noise']), '/the/root')[2])"
+    )
+    done = subprocess.run([sys.executable, "-c", script], cwd=TOOLS.parent, capture_output=True, text=True, check=True)
+    assert done.stdout == "/the/root\n"
+    assert "own noise" in done.stderr and "child noise" in done.stderr

@@ -176,6 +176,22 @@ def run(args) -> int:
     return subprocess.run(["unshare", "--mount", "--", "sh", "-c", "\n".join(script)]).returncode
 
 
+def print_only(work) -> None:
+    """Prints what work() returns as the one line of standard output: callers capture it as a path.
+    Whatever else is written there meanwhile, by this process or the commands it runs (apt-get
+    installing mmdebstrap on a fresh machine, pip, mmdebstrap), goes to standard error."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    os.dup2(2, 1)
+    try:
+        result = work()
+        sys.stdout.flush()
+    finally:
+        os.dup2(saved, 1)
+        os.close(saved)
+    print(result)
+
+
 def quote(s: str) -> str:
     return "'" + s.replace("'", "'\\''") + "'"
 
@@ -199,7 +215,7 @@ def main(argv: list[str]) -> int:
     args = parser.parse_args(argv)
     try:
         if args.command in ("make", "testdeps"):
-            print(make(args) if args.command == "make" else testdeps(args))
+            print_only(lambda: make(args) if args.command == "make" else testdeps(args))
             return 0
         return run(args)
     except (DepsError, subprocess.CalledProcessError) as e:
