@@ -6,11 +6,15 @@ when 2 threads give at least 0.95x of 1 thread (at least 1.8x where one call tak
 so the work behind a released GIL really runs on both cores) and 4 threads give at least 0.95x
 of 2.
 
-A cell is the median of --rounds samples, taken in rounds that interleave the thread counts (1, 2,
-4, then 2, 4, 1, ...), so every count sees the same spells of a shared or virtual machine. (On a
-virtual machine the speed of one core can jump by half for a fraction of a second and fall back:
-the best of a few runs then compares one count's lucky spell with another's ordinary one, while
-the median of interleaved samples compares like with like.)
+A cell is the mean of --rounds samples, taken in rounds that interleave the thread counts (1, 2,
+4, then 2, 4, 1, ...), so every count sees the same spells of a shared or virtual machine. On a
+virtual machine the speed of one core jumps between two levels (seen: 2.1 and 3.4 GB/s of AES-GCM
+on one pinned thread, in spells of 20 ms to a second), and each core does so on its own. The mean
+is the statistic that survives this: 2 threads' mean rate is twice 1 thread's however the spells
+fall, while a median is not (with a core fast 70% of the time, 1 thread's median is the fast
+level but 2 threads' median is one fast core plus one slow, and a perfectly parallel call reads
+1.6x; GIL-held work hops between the cores and reads 0.8x). The best of a few runs is worse still:
+it compares one count's lucky spell with another's ordinary one.
 
 Usage: python bench/threads.py [--quick] [--seconds S] [--rounds R] [--threads 1,2,4] [--save FILE]
                                [--against FILE] [--passes N [--quiet SHARE [--patience S]]]
@@ -20,7 +24,7 @@ as the machine's measure and not judged). --quick: three sizes, fewer rounds.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
 one's (another build's, run with its own PYTHONPATH). --passes N measures the rows that miss the
 goal again, up to N more times, each pass adding --rounds more samples to every cell of the row
-(the median is over all of them); with --quiet 0.9 each pass first waits (up to --patience
+(the mean is over all of them); with --quiet 0.9 each pass first waits (up to --patience
 seconds) until the other processes leave 90% of the CPU idle. A row shows the idle share each of
 its passes started with.
 """
@@ -302,7 +306,7 @@ class Row:
         cell = max(seconds, min(2.0, 6 * self.call_us / 1e6))
         measure(self.fn, thread_counts, cell, rounds, calls, self.samples)
         self.passes += 1
-        self.rates = {n: statistics.median(s) for n, s in self.samples.items()}
+        self.rates = {n: statistics.fmean(s) for n, s in self.samples.items()}
         if 1 in self.rates:
             self.call_us = 1e6 / self.rates[1]
 
@@ -358,7 +362,7 @@ def main(argv):
     rounds = 1 if args.calls else rounds
 
     print(f"{os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.2f}; cells of {seconds:g} s, "
-          f"each the median of {rounds} interleaved samples")
+          f"each the mean of {rounds} interleaved samples")
     head = f"{'operation':<32} {'size':>7} {'us/call':>9}"
     head += "".join(f" {f'{n} thread' + ('s' if n > 1 else ''):>13}" for n in thread_counts)
     if {1, 2} <= set(thread_counts):
@@ -389,7 +393,7 @@ def main(argv):
             print(row.line(thread_counts, against), flush=True)
     misses = [f"{row.name} {row.size_text}" for row in table if row.verdict() is False]
     if args.passes:
-        print("-- all rows, the medians over every pass:")
+        print("-- all rows, the means over every pass:")
         for row in table:
             print(row.line(thread_counts, against))
     print(f"{len(table)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"
