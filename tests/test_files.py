@@ -241,10 +241,67 @@ def test_chunk_size_is_checked(bad, error):
         files.aes_encrypt_file(io.BytesIO(b"x"), io.BytesIO(), KEY, chunk_size=bad)
 
 
-def test_progress_reports_input_consumed():
+@pytest.mark.parametrize("size", [100, HEAD + 3 * CHUNK + 5])
+@pytest.mark.parametrize("family", ["aes", "hybrid"])
+def test_progress_ends_at_the_input_size_both_ways(rsa_keys, family, size):
+    private_pem, public_pem = rsa_keys
+    encrypt, decrypt, key_in, key_out = {
+        "aes": (files.aes_encrypt_file, files.aes_decrypt_file, KEY, KEY),
+        "hybrid": (files.hybrid_encrypt_file, files.hybrid_decrypt_file, public_pem, private_pem)}[family]
+    data = os.urandom(size)
+    sealed, seen = io.BytesIO(), []
+    encrypt(io.BytesIO(data), sealed, key_in, chunk_size=CHUNK, progress=seen.append)
+    assert seen[-1] == size and seen == sorted(seen)
     seen = []
-    files.aes_encrypt_file(io.BytesIO(bytes(3 * CHUNK)), io.BytesIO(), KEY, chunk_size=CHUNK, progress=seen.append)
-    assert seen == [CHUNK, 2 * CHUNK, 3 * CHUNK]
+    decrypt(io.BytesIO(sealed.getvalue()), io.BytesIO(), key_out, chunk_size=CHUNK, progress=seen.append)
+    assert seen[-1] == len(sealed.getvalue()) and seen == sorted(seen)
+
+
+class Trickle(io.RawIOBase):
+    """A raw target that takes at most a few bytes a call, as a raw file may."""
+
+    def __init__(self, most):
+        self.most, self.written = most, bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        taken = bytes(b[:self.most])
+        self.written += taken
+        return len(taken)
+
+
+@pytest.mark.parametrize("size", [100, HEAD + 3 * CHUNK + 5])
+def test_raw_targets_that_take_part_of_a_write_get_everything(rsa_keys, size):
+    private_pem, public_pem = rsa_keys
+    data = os.urandom(size)
+    sealed = Trickle(333)
+    assert files.aes_encrypt_file(io.BytesIO(data), sealed, KEY, chunk_size=CHUNK) == len(sealed.written)
+    plain = Trickle(1000)
+    files.aes_decrypt_file(io.BytesIO(bytes(sealed.written)), plain, KEY, chunk_size=CHUNK)
+    assert plain.written == data
+    sealed = Trickle(333)
+    files.hybrid_encrypt_file(io.BytesIO(data), sealed, public_pem, chunk_size=CHUNK)
+    assert hybrid.decrypt_auto(bytes(sealed.written), private_pem) == data
+
+
+def test_a_target_that_takes_nothing_is_an_error_not_a_short_file():
+    with pytest.raises(OSError, match="took no data"):
+        files.aes_encrypt_file(io.BytesIO(b"data"), Trickle(0), KEY)
+
+
+def test_any_object_with_fspath_is_a_path(tmp_path):
+    class Where:
+        def __init__(self, path):
+            self.path = path
+
+        def __fspath__(self):
+            return str(self.path)
+
+    (tmp_path / "data").write_bytes(b"some data")
+    files.aes_encrypt_file(Where(tmp_path / "data"), Where(tmp_path / "sealed"), KEY)
+    assert aes.decrypt_bytes((tmp_path / "sealed").read_bytes(), KEY) == b"some data"
 
 
 def test_coroutines_run_the_core_functions(rsa_keys):

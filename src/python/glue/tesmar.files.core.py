@@ -14,11 +14,11 @@ anonymous temporary file). Encryption to a path also goes through a temporary fi
 place. New files are created with mode 0600.
 
 Each function returns the number of bytes written. ``progress``, when given, is called with the
-number of input bytes processed so far after each piece.
+number of input bytes processed so far after each piece; its last call gives the input's size. A
+raw target that takes part of a write is given the rest.
 """
 import io
 import os
-import shutil
 import tempfile
 
 from tesmar.aes import core as aes_core
@@ -28,7 +28,9 @@ DEFAULT_CHUNK_SIZE = 1 << 20
 
 
 def _is_path(obj):
-    return isinstance(obj, (str, bytes, os.PathLike))
+    # As isinstance(obj, os.PathLike) says of the type, without the abstract class's lookup, which
+    # takes longer than the rest of a small input's way through here.
+    return isinstance(obj, (str, bytes)) or getattr(type(obj), "__fspath__", None) is not None
 
 
 def _read_full(stream, n):
@@ -52,19 +54,6 @@ def _check_chunk_size(chunk_size):
         raise TypeError("chunk_size must be an int")
     if chunk_size < 1:
         raise ValueError("chunk_size must be at least 1")
-
-
-class _Source:
-    def __init__(self, source):
-        self._own = _is_path(source)
-        self.stream = open(source, "rb") if self._own else source
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        if self._own:
-            self.stream.close()
 
 
 class _Held:
@@ -95,10 +84,11 @@ class _Held:
     def copy_to(self, target, chunk_size=DEFAULT_CHUNK_SIZE):
         if self._file is None:
             for block in self._blocks:
-                target.write(block)
+                _write_all(target, block)
         else:
             self._file.seek(0)
-            shutil.copyfileobj(self._file, target, chunk_size)
+            while block := self._file.read(chunk_size):
+                _write_all(target, block)
 
     def close(self):
         self._blocks = []
@@ -145,7 +135,7 @@ class _Target:
             return True
 
     def write(self, data):
-        self.stream.write(data)
+        _write_all(self.stream, data)
         self.count += len(data)
 
     def commit(self):
@@ -181,16 +171,60 @@ class _Target:
             self.discard()
 
 
-def _run(source, target, held, work, chunk_size):
-    with _Source(source) as src, _Target(target, held, chunk_size) as out:
-        work(src.stream, out)
-        out.commit()
-        return out.count
+def _write_all(stream, data):
+    """stream.write(data), again for the rest where a raw file object takes only part of it."""
+    written = stream.write(data)
+    if written is None or written >= len(data):
+        return
+    view = memoryview(data)
+    while written < len(view):
+        more = stream.write(view[written:])
+        if more is None:
+            raise BlockingIOError("the target cannot take more data without blocking")
+        if more <= 0:
+            raise OSError("the target took no data")
+        written += more
 
 
-def _pump(src, out, chunk_size, update, first, progress):
-    """Passes first and the rest of the input through update() into out."""
-    done = 0
+def _run(source, target, key, chunk_size, progress, opening, whole, stream):
+    """Reads the input's first piece. An input shorter than that is done in one call, whole(data,
+    key); a longer one goes piece by piece, stream(src, out, first, key, chunk_size, progress).
+
+    Between two file objects the one call writes its result straight to the target (the result of
+    a decryption is authentic once whole returns): for a small input the pieces' machinery would
+    cost more than the cipher, and it runs with the GIL held, between released calls."""
+    _check_chunk_size(chunk_size)
+    head_size = max(chunk_size, _HEAD_SIZE) if opening else chunk_size  # noqa: F821 (native)
+    own = _is_path(source)
+    src = open(source, "rb") if own else source
+    try:
+        first = _read_full(src, head_size)
+        short = len(first) < head_size
+        if short and not _is_path(target):
+            result = whole(first, key)
+            _write_all(target, result)
+            if opening:
+                target.flush()
+            if progress is not None:
+                progress(len(first))
+            return len(result)
+        with _Target(target, opening, chunk_size) as out:
+            if short:
+                out.write(whole(first, key))
+                if progress is not None:
+                    progress(len(first))
+            else:
+                stream(src, out, first, key, chunk_size, progress)
+            out.commit()
+            return out.count
+    finally:
+        if own:
+            src.close()
+
+
+def _pump(src, out, chunk_size, update, first, progress, done=0):
+    """Passes first and the rest of the input through update() into out; done: the input bytes
+    consumed before first."""
     chunk = first
     while chunk:
         out.write(update(chunk))
@@ -200,11 +234,19 @@ def _pump(src, out, chunk_size, update, first, progress):
         chunk = _read_full(src, chunk_size)
 
 
-def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
+def _aes_seal(src, out, first, key, chunk_size, progress):
+    state, header, _ = _aes_seal_begin(key)  # noqa: F821
+    out.write(header)
+    _pump(src, out, chunk_size, lambda chunk: _seal_update(state, chunk), first, progress)  # noqa: F821
+    out.write(_seal_end(state))  # noqa: F821
+
+
+def _hybrid_seal(src, out, first, public_pem, chunk_size, progress):
     """The hybrid layout has its tag before the ciphertext: it is written in place when the
     output can seek, else the ciphertext waits (as decrypted plaintext does, in memory up to a
     chunk, beyond that in an anonymous temporary file)."""
-    update = lambda chunk: _seal_update(state, chunk)  # noqa: E731, F821 (native)
+    state, header, tag_at = _hybrid_seal_begin(public_pem)  # noqa: F821
+    update = lambda chunk: _seal_update(state, chunk)  # noqa: E731, F821
     if out.seekable():
         start = out.stream.tell()
         out.write(header)
@@ -212,7 +254,7 @@ def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
         tag = _seal_end(state)  # noqa: F821
         end = out.stream.tell()
         out.stream.seek(start + tag_at)
-        out.stream.write(tag)
+        _write_all(out.stream, tag)
         out.stream.seek(end)
         return
     spool = _Held(chunk_size)
@@ -226,6 +268,21 @@ def _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress):
         spool.close()
 
 
+def _open_pieces(begun, src, out, head, chunk_size, progress):
+    state, consumed = begun
+    update = lambda chunk: _open_update(state, chunk)  # noqa: E731, F821
+    _pump(src, out, chunk_size, update, memoryview(head)[consumed:], progress, consumed)
+    _open_end(state)  # noqa: F821
+
+
+def _aes_open(src, out, head, key, chunk_size, progress):
+    _open_pieces(_aes_open_begin(key, head), src, out, head, chunk_size, progress)  # noqa: F821
+
+
+def _hybrid_open(src, out, head, private_pem, chunk_size, progress):
+    _open_pieces(_hybrid_open_begin(private_pem, head), src, out, head, chunk_size, progress)  # noqa: F821
+
+
 def aes_encrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
     """Encrypt a file or stream with AES-256-GCM under a key text, as aes.core.encrypt_bytes.
 
@@ -233,19 +290,7 @@ def aes_encrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_
     InvalidInputError for an empty input, EncryptionError if the cipher fails, TypeError for a key
     that is not text, OSError for the files.
     """
-    _check_chunk_size(chunk_size)
-
-    def work(src, out):
-        first = _read_full(src, chunk_size)
-        if len(first) < chunk_size:
-            out.write(aes_core.encrypt_bytes(first, key))
-            return
-        state, header, _ = _aes_seal_begin(key)  # noqa: F821
-        out.write(header)
-        _pump(src, out, chunk_size, lambda chunk: _seal_update(state, chunk), first, progress)  # noqa: F821
-        out.write(_seal_end(state))  # noqa: F821
-
-    return _run(source, target, False, work, chunk_size)
+    return _run(source, target, key, chunk_size, progress, False, aes_core.encrypt_bytes, _aes_seal)
 
 
 def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE, progress=None) -> "int":
@@ -255,19 +300,7 @@ def aes_decrypt_file(source, target, key: "str", *, chunk_size: "int" = DEFAULT_
     Raises DecryptionError (one message, no cause) for a wrong key, tampered or truncated data,
     TypeError for a key that is not text, OSError for the files.
     """
-    _check_chunk_size(chunk_size)
-    head_size = max(chunk_size, _HEAD_SIZE)  # noqa: F821
-
-    def work(src, out):
-        head = _read_full(src, head_size)
-        if len(head) < head_size:
-            out.write(aes_core.decrypt_bytes(head, key))
-            return
-        state, consumed = _aes_open_begin(key, head)  # noqa: F821
-        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), memoryview(head)[consumed:], progress)  # noqa: F821
-        _open_end(state)  # noqa: F821
-
-    return _run(source, target, True, work, chunk_size)
+    return _run(source, target, key, chunk_size, progress, True, aes_core.decrypt_bytes, _aes_open)
 
 
 def hybrid_encrypt_file(source, target, public_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
@@ -278,17 +311,7 @@ def hybrid_encrypt_file(source, target, public_pem: "str", *, chunk_size: "int" 
     ciphertext. Returns the bytes written. Raises InvalidInputError for an empty input or bad key
     text, EncryptionError when the RSA primitive fails, OSError for the files.
     """
-    _check_chunk_size(chunk_size)
-
-    def work(src, out):
-        first = _read_full(src, chunk_size)
-        if len(first) < chunk_size:
-            out.write(hybrid_core.encrypt_bytes(first, public_pem))
-            return
-        state, header, tag_at = _hybrid_seal_begin(public_pem)  # noqa: F821
-        _spooled_seal(src, out, chunk_size, state, header, tag_at, first, progress)
-
-    return _run(source, target, False, work, chunk_size)
+    return _run(source, target, public_pem, chunk_size, progress, False, hybrid_core.encrypt_bytes, _hybrid_seal)
 
 
 def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int" = DEFAULT_CHUNK_SIZE,
@@ -299,19 +322,7 @@ def hybrid_decrypt_file(source, target, private_pem: "str", *, chunk_size: "int"
     Raises InvalidInputError for bad key text and DecryptionError for a wrong key or tampered or
     foreign data (the messages of decrypt_auto), OSError for the files.
     """
-    _check_chunk_size(chunk_size)
-    head_size = max(chunk_size, _HEAD_SIZE)  # noqa: F821
-
-    def work(src, out):
-        head = _read_full(src, head_size)
-        if len(head) < head_size:
-            out.write(hybrid_core.decrypt_auto(head, private_pem))
-            return
-        state, consumed = _hybrid_open_begin(private_pem, head)  # noqa: F821
-        _pump(src, out, chunk_size, lambda chunk: _open_update(state, chunk), memoryview(head)[consumed:], progress)  # noqa: F821
-        _open_end(state)  # noqa: F821
-
-    return _run(source, target, True, work, chunk_size)
+    return _run(source, target, private_pem, chunk_size, progress, True, hybrid_core.decrypt_auto, _hybrid_open)
 
 
 __all__ = ["DEFAULT_CHUNK_SIZE", "aes_encrypt_file", "aes_decrypt_file", "hybrid_encrypt_file", "hybrid_decrypt_file"]
