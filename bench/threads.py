@@ -14,7 +14,9 @@ is the statistic that survives this: 2 threads' mean rate is twice 1 thread's ho
 fall, while a median is not (with a core fast 70% of the time, 1 thread's median is the fast
 level but 2 threads' median is one fast core plus one slow, and a perfectly parallel call reads
 1.6x; GIL-held work hops between the cores and reads 0.8x). The best of a few runs is worse still:
-it compares one count's lucky spell with another's ordinary one.
+it compares one count's lucky spell with another's ordinary one. Beside each ratio stands its
+standard error, from the ratios within each round: a row short of the goal by more than twice it
+is a MISS, one short by less is "short, within noise".
 
 Usage: python bench/threads.py [--quick] [--seconds S] [--rounds R] [--threads 1,2,4] [--save FILE]
                                [--against FILE] [--passes N [--quiet SHARE [--patience S]]]
@@ -22,8 +24,8 @@ Usage: python bench/threads.py [--quick] [--seconds S] [--rounds R] [--threads 1
 Families: aes hybrid rsa files password quantum signature peer (other libraries' calls, printed
 as the machine's measure and not judged). --quick: three sizes, fewer rounds.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
-one's (another build's, run with its own PYTHONPATH). --passes N measures the rows that miss the
-goal again, up to N more times, each pass adding --rounds more samples to every cell of the row
+one's (another build's, run with its own PYTHONPATH). --passes N measures the rows short of the
+goal again (MISS or within noise), up to N more times, each pass adding --rounds more samples to every cell of the row
 (the mean is over all of them); with --quiet 0.9 each pass first waits (up to --patience
 seconds) until the other processes leave 90% of the CPU idle. A row shows the idle share each of
 its passes started with.
@@ -260,13 +262,25 @@ def call_seconds(fn):
     return best
 
 
-def verdict(call_us, rates):
-    """Whether a row meets the goal (None when the thread counts it needs were not measured).
-    call_us: the time of one call on one thread."""
-    if not all(k in rates for k in (1, 2, 4)):
+def ratio(samples, a, b):
+    """b threads' rate over a threads': the ratio of the mean rates, and its standard error, taken
+    from the ratios within each round (None from fewer than two rounds)."""
+    value = statistics.fmean(samples[b]) / statistics.fmean(samples[a])
+    rounds = [y / x for x, y in zip(samples[a], samples[b])]
+    return value, statistics.stdev(rounds) / len(rounds) ** 0.5 if len(rounds) > 1 else None
+
+
+def verdict(call_us, ratios):
+    """"meets" the goal, "miss" (short of it by more than twice the standard error), "noise" (short
+    by less: more samples may tell), or None when the thread counts it needs were not measured.
+    call_us: the time of one call on one thread; ratios: {(a, b): (ratio, error or None)}."""
+    goals = {(1, 2): 1.8 if call_us >= SLOW_CALL_US else 0.95, (2, 4): 0.95}
+    if not all(k in ratios for k in goals):
         return None
-    two = rates[2] / rates[1]
-    return two >= (1.8 if call_us >= SLOW_CALL_US else 0.95) and rates[4] / rates[2] >= 0.95
+    short = [(ratios[k], goal) for k, goal in goals.items() if ratios[k][0] < goal]
+    if not short:
+        return "meets"
+    return "miss" if any(err is None or value + 2 * err < goal for (value, err), goal in short) else "noise"
 
 
 def measure(fn, thread_counts, seconds, rounds, calls, samples):
@@ -307,25 +321,27 @@ class Row:
         measure(self.fn, thread_counts, cell, rounds, calls, self.samples)
         self.passes += 1
         self.rates = {n: statistics.fmean(s) for n, s in self.samples.items()}
+        self.ratios = {(a, b): ratio(self.samples, a, b) for a, b in ((1, 2), (2, 4))
+                       if {a, b} <= set(self.samples)}
         if 1 in self.rates:
             self.call_us = 1e6 / self.rates[1]
 
     def verdict(self):
-        return None if self.family == "peer" else verdict(self.call_us, self.rates)
+        return None if self.family == "peer" else verdict(self.call_us, self.ratios)
 
-    def line(self, thread_counts, against):
+    def line(self, thread_counts, against, judge=True):
         rates = self.rates
         line = f"{self.name:<32} {self.size_text:>7} {self.call_us:9.1f}"
         line += "".join(f" {rate_text(rates[n], self.size, self.family):>13}" for n in thread_counts)
-        if {1, 2} <= set(thread_counts):
-            line += f" {rates[2] / rates[1]:5.2f}x"
-        if {2, 4} <= set(thread_counts):
-            line += f" {rates[4] / rates[2]:5.2f}x"
+        for pair in ((1, 2), (2, 4)):
+            if pair in self.ratios:
+                value, err = self.ratios[pair]
+                line += f" {value:5.2f}x" + (f"±{err:.2f}" if err is not None else " " * 5)
         if self.key in against and 1 in rates:
             other = against[self.key]["1"]
             line += f" {rate_text(other, self.size, self.family):>15} {rates[1] / other:5.2f}x"
-        if self.verdict() is False:
-            line += "  MISS"
+        if judge:
+            line += {"miss": "  MISS", "noise": "  short, within noise"}.get(self.verdict(), "")
         if self.passes > 1:
             line += f"  ({self.passes} passes, {len(self.samples[thread_counts[0]])} samples)"
         if self.idle and None not in self.idle:
@@ -366,9 +382,9 @@ def main(argv):
     head = f"{'operation':<32} {'size':>7} {'us/call':>9}"
     head += "".join(f" {f'{n} thread' + ('s' if n > 1 else ''):>13}" for n in thread_counts)
     if {1, 2} <= set(thread_counts):
-        head += f" {'2/1':>6}"
+        head += f" {'2/1':>6}{'±':>5}"
     if {2, 4} <= set(thread_counts):
-        head += f" {'4/2':>6}"
+        head += f" {'4/2':>6}{'±':>5}"
     if against:
         head += f" {'1 thread, other':>15} {'ratio':>6}"
     print(head)
@@ -380,24 +396,28 @@ def main(argv):
         row.measure(thread_counts, seconds, rounds, args.calls, quiet and (args.quiet, 0))
         if args.calls:
             row.rates = {n: row.rates[n] for n in thread_counts}
-        print(row.line(thread_counts, against) if not args.calls else row.line(thread_counts, {}).replace("  MISS", ""),
-              flush=True)
+        print(row.line(thread_counts, against if not args.calls else {}, judge=not args.calls), flush=True)
         table.append(row)
     for n in range(args.passes):
-        again = [row for row in table if row.verdict() is False]
+        again = [row for row in table if row.verdict() in ("miss", "noise")]
         if not again:
             break
         print(f"-- pass {n + 2}: {len(again)} rows again, load average {os.getloadavg()[0]:.2f}", flush=True)
         for row in again:
             row.measure(thread_counts, seconds, rounds, args.calls, quiet)
             print(row.line(thread_counts, against), flush=True)
-    misses = [f"{row.name} {row.size_text}" for row in table if row.verdict() is False]
+    short = {state: [f"{row.name} {row.size_text}" for row in table if row.verdict() == state]
+             for state in ("miss", "noise")}
     if args.passes:
         print("-- all rows, the means over every pass:")
         for row in table:
             print(row.line(thread_counts, against))
-    print(f"{len(table)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"
-          + ("" if args.calls else f"; goal missed by {len(misses)} rows" + (": " + ", ".join(misses) if misses else "")))
+    summary = f"{len(table)} rows in {time.perf_counter() - started:.0f} s, load average now {os.getloadavg()[0]:.2f}"
+    if not args.calls:
+        listed = {state: f": {', '.join(names)}" if names else "" for state, names in short.items()}
+        summary += (f"; goal missed by {len(short['miss'])} rows{listed['miss']}; short of it within the noise (by"
+                    f" less than twice the standard error): {len(short['noise'])} rows{listed['noise']}")
+    print(summary)
     if args.save:
         saved = {row.key: {str(n): r for n, r in row.rates.items()} | {"us": row.call_us} for row in table}
         pathlib.Path(args.save).write_text(json.dumps(saved, indent=1))

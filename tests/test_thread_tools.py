@@ -21,17 +21,30 @@ threads = load(ROOT / "bench" / "threads.py")
 tsan = load(ROOT / "fuzz" / "tsan.py")
 
 
-@pytest.mark.parametrize("call_us,rates,meets", [
-    (1.0, {1: 100, 2: 96, 4: 92}, True),
-    (1.0, {1: 100, 2: 94, 4: 94}, False),     # 2 threads below 0.95x of one
-    (1.0, {1: 100, 2: 100, 4: 94}, False),    # 4 threads more than 5% below 2
-    (49.0, {1: 100, 2: 96, 4: 96}, True),     # under 50 us, 0.95x is enough
-    (50.0, {1: 100, 2: 179, 4: 179}, False),  # from 50 us, 2 threads must reach 1.8x
-    (50.0, {1: 100, 2: 181, 4: 175}, True),
-    (50.0, {1: 100, 2: 181}, None),           # 4 threads not measured: no verdict
+def ratios(two, four, err=0.002):
+    return {(1, 2): (two, err), (2, 4): (four, err)}
+
+
+@pytest.mark.parametrize("call_us,ratios,state", [
+    (1.0, ratios(0.96, 0.96), "meets"),
+    (1.0, ratios(0.94, 1.0), "miss"),             # 2 threads below 0.95x of one
+    (1.0, ratios(1.0, 0.94), "miss"),             # 4 threads more than 5% below 2
+    (1.0, ratios(0.94, 1.0, err=0.02), "noise"),  # short by less than twice the error
+    (1.0, ratios(0.94, 1.0, err=None), "miss"),   # one round: no error to allow for
+    (49.0, ratios(0.96, 0.96), "meets"),          # under 50 us, 0.95x is enough
+    (50.0, ratios(1.79, 1.0), "miss"),             # from 50 us, 2 threads must reach 1.8x
+    (50.0, ratios(1.81, 0.96), "meets"),
+    (50.0, {(1, 2): (1.81, 0.01)}, None),         # 4 threads not measured: no verdict
 ])
-def test_goal_of_a_row(call_us, rates, meets):
-    assert threads.verdict(call_us, rates) is meets
+def test_goal_of_a_row(call_us, ratios, state):
+    assert threads.verdict(call_us, ratios) == state
+
+
+def test_ratio_is_of_the_means_with_the_rounds_spread():
+    value, err = threads.ratio({1: [100, 300], 2: [180, 620]}, 1, 2)
+    assert value == pytest.approx(2.0)  # the means' ratio, not the mean of 1.8 and 2.07
+    assert err == pytest.approx(abs(620 / 300 - 1.8) / 2)
+    assert threads.ratio({1: [100], 2: [190]}, 1, 2) == (1.9, None)
 
 
 def test_workloads_run_on_threads_with_a_fixed_number_of_calls():
