@@ -178,3 +178,29 @@ def test_threads_share_nothing():
         t.join()
     assert results == [True] * 8
 
+
+
+# Large plaintexts: a thread keeps its last block of 128 KiB to 4 MiB for the next one of the same
+# size (in 64 KiB steps). Sizes that land in the same step, the next one, either side of the limits,
+# and a block kept by one thread and never by another must all decrypt whole.
+KEPT = [128 << 10, (128 << 10) - 1, (192 << 10) - 1, 192 << 10, (192 << 10) + 1, 4 << 20, (4 << 20) + 1,
+        (192 << 10) - 1, 300_000, 300_000]
+
+
+def test_large_texts_of_changing_sizes_on_several_threads():
+    texts = {n: chr(0x41 + n % 26) * (n - 2) + "é" for n in set(KEPT)}  # n UTF-8 bytes, not all ASCII
+    sealed = {n: core.encrypt_str(t, "k") for n, t in texts.items()}
+    failures = []
+
+    def work(order):
+        for n in order:
+            if core.decrypt_str(sealed[n], "k") != texts[n]:
+                failures.append(n)
+
+    threads = [threading.Thread(target=work, args=(KEPT[i:] + KEPT[:i],)) for i in range(4)]
+    for t in threads:
+        t.start()
+    work(list(reversed(KEPT)))
+    for t in threads:
+        t.join()
+    assert failures == []

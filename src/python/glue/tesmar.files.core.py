@@ -172,7 +172,8 @@ class _Target:
 
 
 def _write_all(stream, data):
-    """stream.write(data), again for the rest where a raw file object takes only part of it."""
+    """stream.write(data), again for the rest where a raw file object takes only part of it. A
+    write that returns None is taken as whole: writers of our callers' own often return nothing."""
     written = stream.write(data)
     if written is None or written >= len(data):
         return
