@@ -57,7 +57,7 @@ bench: build liboqs
 	$(WITH_LIBOQS) $(PY) bench/run.py
 
 # Throughput on 1, 2 and 4 threads of every operation that takes data, at every size (some 20
-# minutes: the rows that miss the goal are measured in two more passes); BENCH_THREADS_ARGS="--quick"
+# minutes: the rows short of the goal are measured in two more passes); BENCH_THREADS_ARGS="--quick"
 # for three sizes and fewer samples, or families to run only those ("aes password").
 BENCH_THREADS_ARGS ?= --passes 2
 bench-threads: build liboqs

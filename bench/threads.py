@@ -25,9 +25,9 @@ Families: aes hybrid rsa files password quantum signature peer (other libraries'
 as the machine's measure and not judged). --quick: three sizes, fewer rounds.
 --save writes the rates as JSON; --against FILE prints a saved run's 1-thread rate beside this
 one's (another build's, run with its own PYTHONPATH). --passes N measures the rows short of the
-goal again (MISS or within noise), up to N more times, each pass adding --rounds more samples to every cell of the row
-(the mean is over all of them); with --quiet 0.9 each pass first waits (up to --patience
-seconds) until the other processes leave 90% of the CPU idle. A row shows the idle share each of
+goal (MISS or within noise) again, up to N more times, each pass adding --rounds more samples to
+every cell of the row (the mean is over all of them); with --quiet 0.9 each pass first waits (up
+to --patience seconds) until the other processes leave 90% of the CPU idle. A row shows the idle share each of
 its passes started with.
 """
 import argparse

@@ -206,18 +206,18 @@ def _run(source, target, key, chunk_size, progress, opening, whole, stream):
             _write_all(target, result)
             if opening:
                 target.flush()
-            if progress is not None:
-                progress(len(first))
-            return len(result)
-        with _Target(target, opening, chunk_size) as out:
-            if short:
-                out.write(whole(first, key))
-                if progress is not None:
-                    progress(len(first))
-            else:
-                stream(src, out, first, key, chunk_size, progress)
-            out.commit()
-            return out.count
+            count = len(result)
+        else:
+            with _Target(target, opening, chunk_size) as out:
+                if short:
+                    out.write(whole(first, key))
+                else:
+                    stream(src, out, first, key, chunk_size, progress)
+                out.commit()
+            count = out.count
+        if short and progress is not None:
+            progress(len(first))
+        return count
     finally:
         if own:
             src.close()
